@@ -1,0 +1,133 @@
+// A simulated Korvane controller served on a pseudo-terminal.
+//
+// The simulator opens a pty pair, keeps the slave side open in raw mode for its whole life
+// and answers the controller's protocol on the master side from a thread of its own. A host
+// (the library, the korvane tool, a test) opens devicePath() as its serial port.
+//
+// What it models: the machine states Idle, Run, Jog, Hold, Alarm, Home, Sleep, Door and
+// Check; six axes x y z a b c whose machine positions move in real time at the commanded
+// feed (units per minute, no acceleration ramps); homing cycles that take a configurable
+// time; per-axis settings; the device UUID. What it answers:
+//   real-time bytes (anywhere in the stream, never part of a line):
+//     '?'  status report "<State|MPos:x,y,z,a,b,c|FS:feed,0|Lim:l0,l1,l2,l3>"
+//     '!'  feed hold (Run/Jog -> Hold, positions freeze)     '~'  resume (Hold/Door -> motion)
+//     0x85 jog cancel (Jog, or Hold of a jog -> Idle)        0x18 soft reset
+//   lines (ended by CR, LF or both; answered "ok" or "error:<n>", replies end in CR LF):
+//     $J=G90 <axis><value> F<feed>, $J=G91 ...   absolute / relative jog of one axis
+//     G0/G1/G90/G91 <axis words> [F<feed>]       program motion, shown as Run
+//     $H, $H<axis>                               homing cycle (the way out of Alarm)
+//     $ES                                        emergency stop: motion ends, Alarm
+//     $X                                         clears an Alarm without homing
+//     $MPos=<axis><value>                        sets a machine position
+//     $axes/<axis>/acceleration_mm_per_sec2=<v>, .../soft_limits=true|false,
+//     .../max_travel_mm=<v>, .../homing/mpos_mm=<v>   stored; without "=<v>" read back
+//     $device_uuid                               "device_uuid=<uuid>" then "ok"
+//     $SLP                                       Sleep (only a soft reset leaves it)
+//     $C                                         toggles Check (motion is accepted, not run)
+// Error numbers: see ErrorCode below.
+//
+// Soft limits: when enabled on an axis, a jog or move whose target for that axis lies
+// outside [homing position, homing position + max travel] (the interval between the two
+// ends when max travel is negative) is refused with ErrorCode::SoftLimit.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace korvane::sim {
+
+inline constexpr int kAxisCount = 6;
+inline constexpr char kAxisLetters[] = "xyzabc";
+
+enum class MachineState { Idle, Run, Jog, Hold, Alarm, Home, Sleep, Door, Check };
+
+// The word a status report starts with: "Idle", "Run", ...
+const char* stateWord(MachineState state);
+
+// The numbers after "error:" in the simulator's replies.
+enum class ErrorCode : int {
+    UnknownCommand = 1,  // a line that is not a command the simulator knows
+    BadNumber = 2,       // a value that is not a number
+    UnknownSetting = 3,  // a '$' command or setting name it does not know
+    BadValue = 4,        // a setting value out of range, or not true/false
+    NotIdle = 8,         // the command needs Idle (or Jog, for a jog) and the state differs
+    AlarmLock = 9,       // motion refused in Alarm; home (or $X) first
+    LineTooLong = 11,    // a line longer than 255 characters
+    SoftLimit = 15,      // the target lies outside the soft-limit range
+    BadJog = 16,         // a jog line that is not G90/G91, one axis word and an F word
+    UndefinedFeed = 22,  // G1 without any feed ever given
+};
+
+struct SimOptions {
+    std::string uuid = "6f3d2a1c-5b7e-4c09-9a8d-2e41f0c7b513";
+    int homingDurationMs = 1500;      // how long "Home" shows before the cycle ends
+    bool homingFails = false;         // the cycle ends in Alarm instead of Idle
+    int replyLatencyMs = 0;           // every reply starts this long after its request arrived
+    int outputBytesPerSecond = 0;     // paces output like a baud rate (0 = unlimited)
+    bool silent = false;              // reads and discards everything, answers nothing
+    int dropEveryNthReply = 0;        // leaves out every Nth reply (0 = none)
+    std::FILE* verboseLog = nullptr;  // each received command is logged here when set
+};
+
+struct AxisSettings {
+    double accelerationMmPerSec2 = 500.0;
+    bool softLimits = false;
+    double maxTravelMm = 1000.0;
+    double homingMposMm = 0.0;
+};
+
+// One consistent view of the machine, taken at the moment of the call.
+struct MachineSnapshot {
+    MachineState state = MachineState::Idle;
+    std::array<double, kAxisCount> positions{};
+    double feed = 0.0;  // units per minute of the motion under way, 0 when none moves
+};
+
+class Simulator {
+  public:
+    explicit Simulator(SimOptions options = {});
+    ~Simulator();  // stop()
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // Opens the pty pair and starts serving. False with error() set when the pty cannot be
+    // opened or the thread cannot start. Starting a running simulator does nothing.
+    bool start();
+    // Ends the serving thread (promptly) and closes both sides. Safe to call twice.
+    void stop();
+    bool running() const;
+
+    const std::string& devicePath() const;  // the slave, e.g. /dev/pts/7; empty before start
+    std::wstring devicePathWide() const;    // the same, for Korvane_Connect
+    const std::string& error() const;       // why start() failed
+
+    // Introspection for tests; thread-safe, current to the moment of the call.
+    MachineSnapshot snapshot() const;
+    MachineState state() const;
+    std::array<double, kAxisCount> positions() const;
+    AxisSettings axisSettings(int axis) const;            // axis 0..5; defaults for any other
+    std::vector<std::string> receivedLines() const;       // command lines, without line ends
+    std::size_t realtimeCount(unsigned char byte) const;  // how often '?', '!', ... came
+    void clearReceived();
+
+    // Changes at run time, from any thread.
+    void setSilent(bool silent);
+    void setReplyLatencyMs(int ms);
+    void setOutputBytesPerSecond(int bytesPerSecond);
+    void setDropEveryNthReply(int n);
+    void setHomingFails(bool fails);
+    void setHomingDurationMs(int ms);
+    void forceAlarm();                           // as an alarm input would: motion stops
+    void setDoorOpen(bool open);                 // safety door: open stops motion (Door)
+    void setLimitPins(std::array<int, 4> pins);  // the values reported after "Lim:"
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace korvane::sim
