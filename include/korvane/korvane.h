@@ -1,0 +1,307 @@
+/*
+ * korvane.h - host library for CNC motion controllers running the Korvane firmware.
+ *
+ * The library talks to one controller per connection over a serial port. Every export is a
+ * plain C function; all of them except Korvane_GetLastError and Korvane_GetVersion return a
+ * ResultCode (0 for success). A failing call leaves a human-readable message in its
+ * connection, which Korvane_GetLastError returns. Results 1, 8 and 9 never store a message;
+ * a successful call leaves the previous message in place. Out-parameters are written only
+ * when the result is KORVANE_SUCCESS.
+ *
+ * Threads: any host thread may call any export. On one connection all port traffic is
+ * serialised, so concurrent calls queue and never interleave bytes on the wire; a call may
+ * therefore wait for the one before it (up to about 30 s behind a homing cycle).
+ * Korvane_Disconnect must not overlap any other call on the same handle.
+ *
+ * Numbers: positions, distances and settings are sent with three decimals ("%.3f", the
+ * nearest decimal to the float's exact value) and feeds as whole numbers truncated toward
+ * zero. The decimal separator is always '.', whatever locale the host has set.
+ */
+#ifndef KORVANE_KORVANE_H
+#define KORVANE_KORVANE_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <wchar.h>
+
+#if defined(_WIN32)
+/* The platform's standard calling convention; names stay undecorated through the .def file. */
+#define KORVANE_CALL __stdcall
+#if defined(KORVANE_BUILDING_LIBRARY)
+#define KORVANE_API
+#else
+#define KORVANE_API __declspec(dllimport)
+#endif
+#else
+#define KORVANE_CALL
+#if defined(KORVANE_BUILDING_LIBRARY)
+#define KORVANE_API __attribute__((visibility("default")))
+#else
+#define KORVANE_API
+#endif
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/** Opaque handle of one open connection, created by Korvane_Connect. */
+typedef struct KorvaneDevice* DeviceHandle;
+
+/** Result of every export except Korvane_GetLastError and Korvane_GetVersion. */
+typedef int32_t ResultCode;
+
+#define KORVANE_SUCCESS 0           /**< The call did what it was asked. */
+#define KORVANE_NOT_CONNECTED 1     /**< The connection's port is not open. No message. */
+#define KORVANE_ALREADY_CONNECTED 2 /**< Reserved; no export returns it. */
+#define KORVANE_PORT_OPEN_FAILED 3  /**< Opening or configuring the serial port failed. */
+#define KORVANE_WRITE_FAILED 4      /**< A write to the port failed or was short. */
+#define KORVANE_TIMEOUT 5           /**< No conclusive reply within the time limit. */
+#define KORVANE_VELOCITY_ACTIVE 6   /**< Refused: velocity mode runs on this connection. */
+#define KORVANE_FIRMWARE_ERROR 7    /**< The controller answered with an error or an alarm. */
+#define KORVANE_INVALID_ARGUMENT 8  /**< Null pointer or value out of range. No message. */
+#define KORVANE_INVALID_HANDLE 9    /**< Null handle. No message. */
+#define KORVANE_RESOURCE_FAILURE 10 /**< Allocation or thread creation failed. */
+
+/** Machine state taken from the first field of a status report. */
+typedef int32_t MachineState;
+
+#define KORVANE_STATE_UNKNOWN 0 /**< Not a state a successful call ever reports. */
+#define KORVANE_STATE_IDLE 1
+#define KORVANE_STATE_RUN 2
+#define KORVANE_STATE_JOG 3
+#define KORVANE_STATE_HOLD 4
+#define KORVANE_STATE_ALARM 5
+#define KORVANE_STATE_HOME 6
+#define KORVANE_STATE_SLEEP 7
+#define KORVANE_STATE_DOOR 8
+#define KORVANE_STATE_CHECK 9
+
+/** Axis indexes: 0..5 select x, y, z, a, b, c. Korvane_Home also takes -1 for all axes. */
+#define KORVANE_AXIS_ALL (-1)
+
+/* ---------------------------------------------------------------------------------------
+ * Connection
+ * ------------------------------------------------------------------------------------- */
+
+/**
+ * Opens a connection and proves that a controller answers before handing out a handle.
+ *
+ * Opens the port exclusively at @p baudRate, 8 data bits, no parity, one stop bit (flow
+ * control as the driver has it), discards anything buffered, and sends a status query ("?");
+ * the controller must answer with a status report within 3000 ms.
+ *
+ * @param portName  Port name. Windows: "COM3" and the like (the device path "\\.\" + name is
+ *                  cut to 63 characters). Linux: an absolute path is used as is (for example
+ *                  a /dev/serial/by-id/ name of any length), any other name gets "/dev/" in
+ *                  front of it.
+ * @param baudRate  Line speed in bits per second.
+ * @param outHandle Receives the new handle on success; untouched on every failure.
+ * @return KORVANE_SUCCESS;
+ *         KORVANE_INVALID_ARGUMENT when @p portName or @p outHandle is null;
+ *         KORVANE_RESOURCE_FAILURE when the connection object cannot be allocated;
+ *         KORVANE_PORT_OPEN_FAILED when the port is missing, held by another program, not a
+ *         serial device, its name cannot be converted, or the line settings are refused;
+ *         KORVANE_TIMEOUT when the port opened but no status report came within 3000 ms
+ *         (also for an error reply or a failed probe write); the port is closed again.
+ *         A failed connect hands out no handle, so it leaves no message to read.
+ */
+KORVANE_API ResultCode KORVANE_CALL Korvane_Connect(const wchar_t* portName, int32_t baudRate,
+                                                    DeviceHandle* outHandle);
+
+/**
+ * Closes a connection: ends velocity mode (writing the jog-cancel byte 0x85) if it runs,
+ * closes the port and frees everything. The handle is invalid afterwards.
+ * Must not overlap any other call on the same handle.
+ *
+ * @return KORVANE_SUCCESS, or KORVANE_INVALID_HANDLE for a null handle.
+ */
+KORVANE_API ResultCode KORVANE_CALL Korvane_Disconnect(DeviceHandle handle);
+
+/**
+ * Returns the message of the most recent failure on the connection ("" if none).
+ *
+ * The text is copied (at most 255 characters) into a buffer of the calling thread and stays
+ * valid until the same thread calls Korvane_GetLastError again. Never returns null.
+ *
+ * @return the message; "Invalid handle" for a null handle.
+ */
+KORVANE_API const char* KORVANE_CALL Korvane_GetLastError(DeviceHandle handle);
+
+/** Returns the library version, "1.0.0", as constant static text. Needs no connection. */
+KORVANE_API const char* KORVANE_CALL Korvane_GetVersion(void);
+
+/* ---------------------------------------------------------------------------------------
+ * Status queries and device identity
+ *
+ * Each status query sends "?" and waits up to 500 ms for a fresh status report; none of them
+ * answers from a cache. Results shared by the four status queries:
+ *   KORVANE_SUCCESS; KORVANE_INVALID_HANDLE; KORVANE_INVALID_ARGUMENT (null out-pointer);
+ *   KORVANE_NOT_CONNECTED; KORVANE_WRITE_FAILED ("Serial write failed");
+ *   KORVANE_TIMEOUT ("Timeout waiting for response");
+ *   KORVANE_FIRMWARE_ERROR ("Firmware error: <the controller's error line>").
+ * None of them is refused while velocity mode runs.
+ * ------------------------------------------------------------------------------------- */
+
+/** Reads the machine state (KORVANE_STATE_IDLE .. KORVANE_STATE_CHECK) into @p state. */
+KORVANE_API ResultCode KORVANE_CALL Korvane_GetState(DeviceHandle handle, int32_t* state);
+
+/**
+ * Reads the axis positions. All six floats are written, in the order the report lists them;
+ * positions the report did not carry are 0.0.
+ *
+ * @param positions Array of 6 floats; required.
+ * @param count     Optional (may be null): receives how many positions the report carried.
+ */
+KORVANE_API ResultCode KORVANE_CALL Korvane_GetPosition(DeviceHandle handle, float* positions,
+                                                        int32_t* count);
+
+/** Reads the current feed (0.0 when the report carries no feed field) into @p feed. */
+KORVANE_API ResultCode KORVANE_CALL Korvane_GetSpeed(DeviceHandle handle, float* feed);
+
+/** Reads the four limit values (0 for each one the report does not carry) into @p limits. */
+KORVANE_API ResultCode KORVANE_CALL Korvane_GetLimits(DeviceHandle handle, int32_t* limits);
+
+/**
+ * Asks the controller for its device UUID ("$device_uuid") and copies the answer: the text
+ * after the first '=' of the reply line, or the whole line if it has none.
+ *
+ * The value is cut to @p length - 1 characters; the rest of the buffer is zero-filled and the
+ * last byte is always zero. Nothing is written outside the buffer.
+ *
+ * @return KORVANE_SUCCESS; KORVANE_INVALID_HANDLE; KORVANE_NOT_CONNECTED;
+ *         KORVANE_INVALID_ARGUMENT when @p buffer is null or @p length is 0;
+ *         KORVANE_WRITE_FAILED ("Serial write failed");
+ *         KORVANE_TIMEOUT ("Timeout waiting for UUID", after 2000 ms without an answer);
+ *         KORVANE_FIRMWARE_ERROR ("Firmware error: <line>").
+ */
+KORVANE_API ResultCode KORVANE_CALL Korvane_GetDeviceUUID(DeviceHandle handle, char* buffer,
+                                                          size_t length);
+
+/* ---------------------------------------------------------------------------------------
+ * Motion and settings
+ *
+ * Order of checks: null handle (9), velocity mode running (6, "Velocity mode is active; stop
+ * it first", even for an invalid axis), axis outside 0..5 (8), value tests (8). Nothing is
+ * written when a check fails. Each command waits for the controller's "ok" and a fresh status
+ * report; other results: KORVANE_NOT_CONNECTED; KORVANE_WRITE_FAILED ("Serial write failed
+ * for: <command>"); KORVANE_TIMEOUT ("Timeout waiting for response"), which can also mean the
+ * command was accepted but no status report followed; KORVANE_FIRMWARE_ERROR ("Firmware
+ * error: <line>").
+ *
+ * Feeds are refused with 8 when they are not greater than zero, not finite (NaN, infinity) or
+ * 2147483648 or more, since such a feed has no whole-number feed word.
+ * ------------------------------------------------------------------------------------- */
+
+/** Jogs @p axis to the absolute @p position ("$J=G90 <axis><position> F<feed>"), 500 ms. */
+KORVANE_API ResultCode KORVANE_CALL Korvane_JogAbs(DeviceHandle handle, int32_t axis,
+                                                   float position, float feed);
+
+/** Jogs @p axis by @p distance ("$J=G91 <axis><distance> F<feed>"), 500 ms. */
+KORVANE_API ResultCode KORVANE_CALL Korvane_JogRel(DeviceHandle handle, int32_t axis,
+                                                   float distance, float feed);
+
+/** Sets the machine position of @p axis ("$MPos=<axis><position>"), any value, 2000 ms. */
+KORVANE_API ResultCode KORVANE_CALL Korvane_SetPos(DeviceHandle handle, int32_t axis,
+                                                   float position);
+
+/**
+ * Sets the acceleration of @p axis ("$axes/<axis>/acceleration_mm_per_sec2=<value>"),
+ * 2000 ms. A value that is not greater than zero, or not finite, is refused with 8.
+ */
+KORVANE_API ResultCode KORVANE_CALL Korvane_SetAcceleration(DeviceHandle handle, int32_t axis,
+                                                            float acceleration);
+
+/** Turns soft limits of @p axis on (any non-zero @p enable) or off, 2000 ms. */
+KORVANE_API ResultCode KORVANE_CALL Korvane_EnableSoftLimits(DeviceHandle handle, int32_t axis,
+                                                             int32_t enable);
+
+/**
+ * Sets the maximum travel, then the homing machine position of @p axis: two commands, each
+ * with 2000 ms, sent without other traffic between them. The second is not sent when the
+ * first fails; the result is that of the last command sent.
+ */
+KORVANE_API ResultCode KORVANE_CALL Korvane_SetSoftLimitRange(DeviceHandle handle, int32_t axis,
+                                                              float maxTravel,
+                                                              float homingPosition);
+
+/**
+ * Emergency stop: ends velocity mode first (jog-cancel byte 0x85) if a velocity controller
+ * exists, then sends "$ES" and waits up to 1000 ms for the status report.
+ * Not refused in velocity mode. Returns KORVANE_WRITE_FAILED ("Serial write failed for jog
+ * cancel") without sending "$ES" when the jog cancel cannot be written.
+ * Waits behind any call already in progress on the connection.
+ */
+KORVANE_API ResultCode KORVANE_CALL Korvane_EmergencyStop(DeviceHandle handle);
+
+/**
+ * Feed hold: writes the real-time byte "!" and reads no reply. When the most recent status
+ * report showed Idle, nothing is written and the result is KORVANE_SUCCESS.
+ * @return KORVANE_SUCCESS; KORVANE_INVALID_HANDLE; KORVANE_NOT_CONNECTED;
+ *         KORVANE_WRITE_FAILED ("Serial write failed").
+ */
+KORVANE_API ResultCode KORVANE_CALL Korvane_FeedHold(DeviceHandle handle);
+
+/**
+ * Resume: always writes the real-time byte "~" and reads no reply.
+ * @return KORVANE_SUCCESS; KORVANE_INVALID_HANDLE; KORVANE_NOT_CONNECTED;
+ *         KORVANE_WRITE_FAILED ("Serial write failed").
+ */
+KORVANE_API ResultCode KORVANE_CALL Korvane_Resume(DeviceHandle handle);
+
+/* ---------------------------------------------------------------------------------------
+ * Homing
+ * ------------------------------------------------------------------------------------- */
+
+/**
+ * Homes one axis (0..5, "$H" + letter) or all axes (KORVANE_AXIS_ALL, "$H") and returns when
+ * the cycle is over: a status report has shown Home and a later one another state. Polls
+ * with "?" and holds the connection for up to 30 s.
+ *
+ * @return KORVANE_SUCCESS; KORVANE_INVALID_HANDLE; KORVANE_VELOCITY_ACTIVE;
+ *         KORVANE_INVALID_ARGUMENT (axis outside -1..5); KORVANE_NOT_CONNECTED;
+ *         KORVANE_WRITE_FAILED ("Serial write failed for: $H..");
+ *         KORVANE_FIRMWARE_ERROR ("Homing error: <line>", or "Homing failed: alarm state"
+ *         when the cycle ended in Alarm); KORVANE_TIMEOUT ("Homing timeout", after 30 s).
+ */
+KORVANE_API ResultCode KORVANE_CALL Korvane_Home(DeviceHandle handle, int32_t axis);
+
+/* ---------------------------------------------------------------------------------------
+ * Velocity mode
+ * ------------------------------------------------------------------------------------- */
+
+/**
+ * Starts continuous jogging of @p axis at @p velocity (signed, feed units per minute), or
+ * changes the rate when velocity mode already runs on that axis (no jog cancel is sent), or
+ * switches axes (jog cancel 0x85, then the new axis). A worker thread keeps re-issuing
+ * relative jogs of twenty seconds of travel; it follows the machine state through the status
+ * reports that the host's own queries bring in, so poll Korvane_GetState or the like while
+ * velocity mode runs. The worker ends by itself on Alarm, Sleep or Door or when a write fails.
+ * While velocity mode runs, jogs, settings and homing are refused with 6.
+ *
+ * @param velocity Magnitude at least 0.1 and below 2147483648; NaN and infinity are refused.
+ * @return KORVANE_SUCCESS (returned before the first jog line is written);
+ *         KORVANE_INVALID_HANDLE; KORVANE_NOT_CONNECTED;
+ *         KORVANE_INVALID_ARGUMENT (axis outside 0..5 or velocity out of range; a running
+ *         worker keeps its target);
+ *         KORVANE_RESOURCE_FAILURE ("Failed to start velocity thread").
+ */
+KORVANE_API ResultCode KORVANE_CALL Korvane_VelocityStart(DeviceHandle handle, int32_t axis,
+                                                          float velocity);
+
+/**
+ * Ends velocity mode: writes the jog-cancel byte 0x85 if the worker still runs, waits for the
+ * worker to end and discards it. No jog line reaches the port after this returns.
+ * Does nothing and returns KORVANE_SUCCESS when velocity mode is not active.
+ *
+ * @return KORVANE_SUCCESS; KORVANE_INVALID_HANDLE;
+ *         KORVANE_WRITE_FAILED ("Serial write failed for jog cancel"; velocity mode has ended
+ *         all the same).
+ */
+KORVANE_API ResultCode KORVANE_CALL Korvane_VelocityStop(DeviceHandle handle);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KORVANE_KORVANE_H */

@@ -1,0 +1,149 @@
+// Jogs, per-axis settings and the stop commands.
+#include <cmath>
+
+#include "device/device.h"
+#include "korvane/korvane.h"
+#include "protocol/exchange.h"
+#include "protocol/numbers.h"
+#include "velocity/jog_line.h"
+
+using namespace korvane;
+
+namespace {
+
+constexpr std::uint32_t kJogTimeoutMs = 500;
+constexpr std::uint32_t kSettingTimeoutMs = 2000;
+constexpr std::uint32_t kEmergencyStopTimeoutMs = 1000;
+constexpr std::size_t kCommandSize = 128;
+
+// A feed must be a positive number with a whole-number feed word: NaN, infinity and values
+// of 2^31 or more have no defined conversion, so they are refused like zero.
+bool isValidFeed(float feed) {
+    return feed > 0.0f && feed < 2147483648.0f;
+}
+
+bool isValidAcceleration(float acceleration) {
+    return acceleration > 0.0f && std::isfinite(acceleration);
+}
+
+// The checks every motion and settings command makes before any traffic, in their order:
+// null handle, velocity mode, axis. Returns 0 when the command may go on.
+std::int32_t checkCommand(DeviceHandle handle, std::int32_t axis) {
+    if (handle == nullptr) return KORVANE_INVALID_HANDLE;
+    if (toDevice(handle)->refuseInVelocityMode()) return KORVANE_VELOCITY_ACTIVE;
+    if (!isValidAxis(axis)) return KORVANE_INVALID_ARGUMENT;
+    return KORVANE_SUCCESS;
+}
+
+std::int32_t runLocked(Device* device, const char* command, std::uint32_t timeoutMs) {
+    std::lock_guard<std::mutex> io(device->ioMutex);
+    StatusReport report;
+    return exchange(*device, command, &report, timeoutMs);
+}
+
+std::int32_t jog(DeviceHandle handle, const char* format, std::int32_t axis, float target,
+                 float feed) {
+    const std::int32_t checked = checkCommand(handle, axis);
+    if (checked != KORVANE_SUCCESS) return checked;
+    if (!isValidFeed(feed)) return KORVANE_INVALID_ARGUMENT;
+    char command[kCommandSize];
+    formatCommand(command, sizeof command, format, axisLetter(axis), static_cast<double>(target),
+                  static_cast<std::int32_t>(feed));
+    return runLocked(toDevice(handle), command, kJogTimeoutMs);
+}
+
+std::int32_t writeRealtimeByte(Device* device, unsigned char byte) {
+    std::lock_guard<std::mutex> io(device->ioMutex);
+    if (!device->connected.load()) return KORVANE_NOT_CONNECTED;
+    if (device->port.writeRaw(&byte, 1)) return KORVANE_SUCCESS;
+    device->setLastError("Serial write failed");
+    return KORVANE_WRITE_FAILED;
+}
+
+}  // namespace
+
+extern "C" {
+
+KORVANE_API ResultCode KORVANE_CALL Korvane_JogAbs(DeviceHandle handle, int32_t axis,
+                                                   float position, float feed) {
+    return jog(handle, "$J=G90 %c%f F%d", axis, position, feed);
+}
+
+KORVANE_API ResultCode KORVANE_CALL Korvane_JogRel(DeviceHandle handle, int32_t axis,
+                                                   float distance, float feed) {
+    return jog(handle, "$J=G91 %c%f F%d", axis, distance, feed);
+}
+
+KORVANE_API ResultCode KORVANE_CALL Korvane_SetPos(DeviceHandle handle, int32_t axis,
+                                                   float position) {
+    const std::int32_t checked = checkCommand(handle, axis);
+    if (checked != KORVANE_SUCCESS) return checked;
+    char command[kCommandSize];
+    formatCommand(command, sizeof command, "$MPos=%c%f", axisLetter(axis),
+                  static_cast<double>(position));
+    return runLocked(toDevice(handle), command, kSettingTimeoutMs);
+}
+
+KORVANE_API ResultCode KORVANE_CALL Korvane_SetAcceleration(DeviceHandle handle, int32_t axis,
+                                                            float acceleration) {
+    const std::int32_t checked = checkCommand(handle, axis);
+    if (checked != KORVANE_SUCCESS) return checked;
+    if (!isValidAcceleration(acceleration)) return KORVANE_INVALID_ARGUMENT;
+    char command[kCommandSize];
+    formatCommand(command, sizeof command, "$axes/%c/acceleration_mm_per_sec2=%f", axisLetter(axis),
+                  static_cast<double>(acceleration));
+    return runLocked(toDevice(handle), command, kSettingTimeoutMs);
+}
+
+KORVANE_API ResultCode KORVANE_CALL Korvane_EnableSoftLimits(DeviceHandle handle, int32_t axis,
+                                                             int32_t enable) {
+    const std::int32_t checked = checkCommand(handle, axis);
+    if (checked != KORVANE_SUCCESS) return checked;
+    char command[kCommandSize];
+    formatCommand(command, sizeof command, "$axes/%c/soft_limits=%s", axisLetter(axis),
+                  enable != 0 ? "true" : "false");
+    return runLocked(toDevice(handle), command, kSettingTimeoutMs);
+}
+
+KORVANE_API ResultCode KORVANE_CALL Korvane_SetSoftLimitRange(DeviceHandle handle, int32_t axis,
+                                                              float maxTravel,
+                                                              float homingPosition) {
+    const std::int32_t checked = checkCommand(handle, axis);
+    if (checked != KORVANE_SUCCESS) return checked;
+    Device* device = toDevice(handle);
+    // Both lines under one hold of the lock: no other traffic falls between them.
+    std::lock_guard<std::mutex> io(device->ioMutex);
+    char command[kCommandSize];
+    StatusReport report;
+    formatCommand(command, sizeof command, "$axes/%c/max_travel_mm=%f", axisLetter(axis),
+                  static_cast<double>(maxTravel));
+    const std::int32_t first = exchange(*device, command, &report, kSettingTimeoutMs);
+    if (first != KORVANE_SUCCESS) return first;
+    formatCommand(command, sizeof command, "$axes/%c/homing/mpos_mm=%f", axisLetter(axis),
+                  static_cast<double>(homingPosition));
+    return exchange(*device, command, &report, kSettingTimeoutMs);
+}
+
+KORVANE_API ResultCode KORVANE_CALL Korvane_EmergencyStop(DeviceHandle handle) {
+    if (handle == nullptr) return KORVANE_INVALID_HANDLE;
+    Device* device = toDevice(handle);
+    const std::int32_t stopped = device->stopVelocity();
+    if (stopped != KORVANE_SUCCESS) return stopped;
+    return runLocked(device, "$ES", kEmergencyStopTimeoutMs);
+}
+
+KORVANE_API ResultCode KORVANE_CALL Korvane_FeedHold(DeviceHandle handle) {
+    if (handle == nullptr) return KORVANE_INVALID_HANDLE;
+    Device* device = toDevice(handle);
+    // A machine last seen Idle has nothing to hold.
+    std::int32_t state = KORVANE_STATE_UNKNOWN;
+    if (device->cachedState(&state) && state == KORVANE_STATE_IDLE) return KORVANE_SUCCESS;
+    return writeRealtimeByte(device, '!');
+}
+
+KORVANE_API ResultCode KORVANE_CALL Korvane_Resume(DeviceHandle handle) {
+    if (handle == nullptr) return KORVANE_INVALID_HANDLE;
+    return writeRealtimeByte(toDevice(handle), '~');
+}
+
+}  // extern "C"

@@ -1,0 +1,106 @@
+#include "protocol/exchange.h"
+
+#include <cstring>
+
+#include "platform/clock.h"
+
+namespace korvane {
+
+namespace {
+
+// Reads one byte, or sleeps briefly when none came, so that a quiet line costs no CPU.
+bool readOneByte(Link& link, unsigned char* byte) {
+    if (link.serialPort().readBytes(byte, 1, kByteWaitMs) == 1) return true;
+    sleepMs(kIdleSleepMs);
+    return false;
+}
+
+enum class Verdict { Ignore, Settled };
+
+Verdict evaluateReply(Link& link, const char* command, const char* line, StatusReport* report,
+                      std::int32_t* result) {
+    const bool isQuery = std::strcmp(command, "?") == 0;
+    switch (classifyReply(line)) {
+        case ReplyKind::Ok:
+            if (isQuery) return Verdict::Ignore;
+            *result = exchange(link, "?", report, kStatusQueryTimeoutMs);
+            return Verdict::Settled;
+        case ReplyKind::Error:
+            link.setLastError("Firmware error: %s", line);
+            *result = KORVANE_FIRMWARE_ERROR;
+            return Verdict::Settled;
+        case ReplyKind::StatusLine:
+            if (!parseStatusReport(line, report)) return Verdict::Ignore;
+            link.storeStatus(*report);
+            *result = KORVANE_SUCCESS;
+            return Verdict::Settled;
+        case ReplyKind::Other:
+            break;
+    }
+    return Verdict::Ignore;
+}
+
+}  // namespace
+
+std::int32_t sendCommand(Link& link, const char* command) {
+    if (!link.isConnected()) return KORVANE_NOT_CONNECTED;
+    if (link.serialPort().writeLine(command)) return KORVANE_SUCCESS;
+    link.setLastError("Serial write failed for: %s", command);
+    return KORVANE_WRITE_FAILED;
+}
+
+std::int32_t exchange(Link& link, const char* command, StatusReport* report,
+                      std::uint32_t timeoutMs) {
+    link.serialPort().purgeInput();
+    if (std::strcmp(command, "?") == 0) {
+        if (!link.isConnected()) return KORVANE_NOT_CONNECTED;
+        const unsigned char query = '?';
+        if (!link.serialPort().writeRaw(&query, 1)) {
+            link.setLastError("Serial write failed");
+            return KORVANE_WRITE_FAILED;
+        }
+    } else {
+        const std::int32_t sent = sendCommand(link, command);
+        if (sent != KORVANE_SUCCESS) return sent;
+    }
+
+    const std::uint32_t start = tickCount32();
+    LineAssembler line;
+    // The limit is tested between windows only; a line must arrive whole within one window,
+    // and a partial line is dropped with its window.
+    while (elapsedMs(start, tickCount32()) < timeoutMs) {
+        line.reset();
+        const std::uint32_t windowStart = tickCount32();
+        while (elapsedMs(windowStart, tickCount32()) < kExchangeWindowMs) {
+            unsigned char byte = 0;
+            if (!readOneByte(link, &byte)) continue;
+            if (!line.push(byte)) continue;
+            std::int32_t result = KORVANE_SUCCESS;
+            if (evaluateReply(link, command, line.line(), report, &result) == Verdict::Settled) {
+                return result;
+            }
+            break;  // an ignored complete line ends the window
+        }
+    }
+    link.setLastError("Timeout waiting for response");
+    return KORVANE_TIMEOUT;
+}
+
+bool continueLine(Link& link, LineAssembler& line, std::uint32_t timeoutMs) {
+    const std::uint32_t start = tickCount32();
+    while (elapsedMs(start, tickCount32()) < timeoutMs) {
+        unsigned char byte = 0;
+        if (readOneByte(link, &byte) && line.push(byte)) return true;
+    }
+    return false;
+}
+
+bool readLine(Link& link, char* buffer, std::size_t size, std::uint32_t timeoutMs) {
+    if (buffer == nullptr || size == 0) return false;
+    LineAssembler line(size);
+    if (!continueLine(link, line, timeoutMs)) return false;
+    std::memcpy(buffer, line.line(), line.length() + 1);
+    return true;
+}
+
+}  // namespace korvane

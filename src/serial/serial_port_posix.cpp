@@ -1,0 +1,164 @@
+// SerialPort on a POSIX terminal device (termios), including pseudo-terminals.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/clock.h"
+#include "serial/port_name.h"
+#include "serial/serial_port.h"
+
+namespace korvane {
+
+namespace {
+
+bool baudToSpeed(std::int32_t baud, speed_t* speed) {
+    struct Entry {
+        std::int32_t baud;
+        speed_t speed;
+    };
+    static constexpr Entry kTable[] = {
+        {50, B50},           {75, B75},           {110, B110},         {134, B134},
+        {150, B150},         {200, B200},         {300, B300},         {600, B600},
+        {1200, B1200},       {1800, B1800},       {2400, B2400},       {4800, B4800},
+        {9600, B9600},       {19200, B19200},     {38400, B38400},     {57600, B57600},
+        {115200, B115200},   {230400, B230400},   {460800, B460800},   {500000, B500000},
+        {576000, B576000},   {921600, B921600},   {1000000, B1000000}, {1152000, B1152000},
+        {1500000, B1500000}, {2000000, B2000000}, {2500000, B2500000}, {3000000, B3000000},
+        {3500000, B3500000}, {4000000, B4000000},
+    };
+    for (const Entry& e : kTable) {
+        if (e.baud == baud) {
+            *speed = e.speed;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Raw 8N1: no line editing, echo, signals or newline translation; flow control and the
+// other settings stay as the driver has them.
+bool configureLine(int fd, std::int32_t baudRate) {
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) return false;  // not a terminal
+    speed_t speed{};
+    if (!baudToSpeed(baudRate, &speed)) return false;
+    tio.c_iflag &=
+        ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | INPCK);
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
+    tio.c_cflag |= CS8 | CREAD | CLOCAL;
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) return false;
+    return tcsetattr(fd, TCSANOW, &tio) == 0;
+}
+
+// Waits for the events on fd until deadline (a tickCount32 value measured from start).
+bool waitFor(int fd, short events, std::uint32_t start, std::uint32_t budgetMs) {
+    for (;;) {
+        const std::uint32_t spent = elapsedMs(start, tickCount32());
+        if (spent >= budgetMs && budgetMs != 0) return false;
+        pollfd p{fd, events, 0};
+        const int rc = poll(&p, 1, static_cast<int>(budgetMs - (spent < budgetMs ? spent : 0)));
+        if (rc > 0) return (p.revents & events) != 0;
+        if (rc == 0) return false;
+        if (errno != EINTR) return false;
+    }
+}
+
+}  // namespace
+
+bool SerialPort::open(const wchar_t* portName, std::int32_t baudRate) {
+    char path[PATH_MAX];
+    if (!devicePathFromName(portName, path, sizeof path)) return false;
+
+    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    // flock refuses a second open from this process too, and stops root, unlike TIOCEXCL.
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !configureLine(fd, baudRate)) {
+        ::close(fd);
+        return false;
+    }
+    handle_ = fd;
+    inboxBegin_ = inboxEnd_ = 0;
+    return true;
+}
+
+void SerialPort::close() {
+    if (handle_ == -1) return;
+    ::close(handle_);  // also drops the flock
+    handle_ = -1;
+    inboxBegin_ = inboxEnd_ = 0;
+}
+
+bool SerialPort::isOpen() const {
+    return handle_ != -1;
+}
+
+void SerialPort::purgeAll() {
+    if (handle_ == -1) return;
+    tcflush(handle_, TCIOFLUSH);
+    inboxBegin_ = inboxEnd_ = 0;
+}
+
+void SerialPort::purgeInput() {
+    if (handle_ == -1) return;
+    tcflush(handle_, TCIFLUSH);
+    inboxBegin_ = inboxEnd_ = 0;
+}
+
+std::uint32_t SerialPort::readBytes(void* buffer, std::uint32_t count, std::uint32_t timeoutMs) {
+    if (handle_ == -1 || buffer == nullptr || count == 0) return 0;
+    if (inboxBegin_ == inboxEnd_) {
+        inboxBegin_ = inboxEnd_ = 0;
+        if (!waitFor(handle_, POLLIN, tickCount32(), timeoutMs)) return 0;
+        ssize_t got;
+        do {
+            got = ::read(handle_, inbox_, sizeof inbox_);
+        } while (got < 0 && errno == EINTR);
+        if (got <= 0) return 0;
+        inboxEnd_ = static_cast<std::size_t>(got);
+    }
+    std::size_t n = inboxEnd_ - inboxBegin_;
+    if (n > count) n = count;
+    std::memcpy(buffer, inbox_ + inboxBegin_, n);
+    inboxBegin_ += n;
+    return static_cast<std::uint32_t>(n);
+}
+
+bool SerialPort::writeAll(const void* bytes, std::size_t length) {
+    const auto* p = static_cast<const unsigned char*>(bytes);
+    const std::uint32_t start = tickCount32();
+    const std::uint32_t budget =
+        kWriteTimeoutConstantMs + kWriteTimeoutPerByteMs * static_cast<std::uint32_t>(length);
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::write(handle_, p + done, length - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!waitFor(handle_, POLLOUT, start, budget)) return false;
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+bool SerialPort::writeRaw(const void* bytes, std::size_t length) {
+    if (handle_ == -1) return false;
+    return writeAll(bytes, length);
+}
+
+}  // namespace korvane
