@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Installs what the build, the tests and the demo need on a Debian 12 machine, as root.
+# Idempotent: packages already present are not touched, and nothing is fetched then.
+#   scripts/install-deps.sh build    compiler and CMake (enough for the demo)
+#   scripts/install-deps.sh test     everything the test command uses
+set -euo pipefail
+
+want="${1:-test}"
+packages=(cmake g++ make pkg-config)
+if [ "$want" = test ]; then
+    packages+=(libgtest-dev libgmock-dev googletest libbenchmark-dev locales
+               g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
+               clang libclang-rt-14-dev llvm)
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "Missing packages: ${missing[*]} (run as root, or install them first)" >&2
+        exit 1
+    fi
+    echo "Installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -q
+    apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
+
+# The number tests run once in a locale with a decimal comma, as GUI hosts often set one.
+if [ "$want" = test ] && ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "The de_DE.UTF-8 locale is missing (run as root to generate it)" >&2
+        exit 1
+    fi
+    sed -i 's/^# *\(de_DE.UTF-8 UTF-8\)/\1/' /etc/locale.gen
+    grep -q '^de_DE.UTF-8 UTF-8' /etc/locale.gen || echo 'de_DE.UTF-8 UTF-8' >> /etc/locale.gen
+    locale-gen >/dev/null
+fi

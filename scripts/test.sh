@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Runs every test: the native suite, the same suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the threaded parts under ThreadSanitizer, the export-table and
+# Wine checks of Korvane.dll, and bounded fuzzing runs. Installs what it needs first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+step() { printf '\n==> %s\n' "$*"; }
+
+step "Dependencies"
+scripts/install-deps.sh test
+
+step "Native build and tests"
+cmake --preset default >/dev/null
+cmake --build --preset default
+ctest --preset default
+
+step "AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --preset asan
+
+step "ThreadSanitizer: connections, velocity mode and concurrency"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+    ctest --preset tsan -L '^(connection_test|velocity_mode_test|motion_commands_test|concurrency_test)$'
+
+step "Windows: Korvane.dll cross-built and run under Wine"
+scripts/test-windows.sh build/default
+
+if [ -x scripts/fuzz.sh ]; then
+    step "Fuzzing"
+    scripts/fuzz.sh
+fi
+
+step "All test stages passed"

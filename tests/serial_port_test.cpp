@@ -1,0 +1,202 @@
+// SerialPort on a real pseudo-terminal: line settings, timed reads, exact writes, purges.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "serial/port_name.h"
+#include "serial/serial_port.h"
+#include "support/pty_pair.h"
+#include "support/scripted_controller.h"
+
+namespace korvane {
+namespace {
+
+using std::chrono::milliseconds;
+using test::PtyPair;
+using test::ScriptedController;
+
+long msSince(test::Clock::time_point start) {
+    return static_cast<long>(
+        std::chrono::duration_cast<milliseconds>(test::Clock::now() - start).count());
+}
+
+TEST(SerialPortOpen, AppliesRaw8N1AtTheBaudRateAndKeepsFlowControl) {
+    PtyPair pty;
+    termios before{};
+    int slave = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    tcgetattr(slave, &before);
+    before.c_iflag |= IXON;
+    before.c_cflag |= PARENB | CSTOPB;
+    tcsetattr(slave, TCSANOW, &before);
+
+    SerialPort port;
+    ASSERT_TRUE(port.open(pty.slavePathWide().c_str(), 9600));
+    termios after{};
+    ASSERT_EQ(tcgetattr(slave, &after), 0);
+    EXPECT_EQ(cfgetospeed(&after), B9600);
+    EXPECT_EQ(after.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(after.c_cflag & PARENB, 0u);
+    EXPECT_EQ(after.c_cflag & CSTOPB, 0u);
+    EXPECT_EQ(after.c_lflag & (ICANON | ECHO), 0u);
+    EXPECT_NE(after.c_iflag & IXON, 0u) << "flow control stays as the driver had it";
+    ::close(slave);
+}
+
+TEST(SerialPortOpen, FailsCleanlyAndLeavesTheOtherHolderAlone) {
+    SerialPort missing;
+    EXPECT_FALSE(missing.open(L"/dev/korvane-no-such-port", 115200));
+    EXPECT_FALSE(missing.isOpen());
+    EXPECT_FALSE(missing.open(L"/dev/null", 115200)) << "not a terminal";
+    EXPECT_FALSE(missing.open(nullptr, 115200));
+    EXPECT_FALSE(missing.open(L"", 115200));
+
+    PtyPair pty;
+    SerialPort first;
+    ASSERT_TRUE(first.open(pty.slavePathWide().c_str(), 115200));
+    SerialPort second;
+    EXPECT_FALSE(second.open(pty.slavePathWide().c_str(), 115200)) << "held exclusively";
+    SerialPort oddBaud;
+    first.close();
+    EXPECT_FALSE(oddBaud.open(pty.slavePathWide().c_str(), 12345)) << "a rate the line refuses";
+    EXPECT_TRUE(second.open(pty.slavePathWide().c_str(), 115200)) << "free again after close";
+}
+
+TEST(SerialPortOpen, RelativeNamesLiveUnderDevAndLongPathsWork) {
+    PtyPair pty;
+    const std::string relative = pty.slavePath().substr(5);  // "pts/N"
+    SerialPort port;
+    ASSERT_TRUE(port.open(std::wstring(relative.begin(), relative.end()).c_str(), 115200));
+    port.close();
+
+    // Stable names under /dev/serial/by-id/ are often far longer than 60 characters.
+    const std::string link =
+        "/tmp/korvane-test-usb-Korvane_Motion_Controller_0123456789ABCDEF-if00-port0-" +
+        std::to_string(getpid());
+    ASSERT_GT(link.size(), 64u);
+    ASSERT_EQ(symlink(pty.slavePath().c_str(), link.c_str()), 0);
+    EXPECT_TRUE(port.open(std::wstring(link.begin(), link.end()).c_str(), 115200));
+    port.close();
+    unlink(link.c_str());
+}
+
+TEST(PortNames, ConvertToUtf8AndRejectWhatIsNotUnicode) {
+    char path[64];
+    ASSERT_TRUE(devicePathFromName(L"ttyUSB0", path, sizeof path));
+    EXPECT_STREQ(path, "/dev/ttyUSB0");
+    ASSERT_TRUE(devicePathFromName(L"/tmp/\u00e9\U0001F600", path, sizeof path));
+    EXPECT_STREQ(path, "/tmp/\xc3\xa9\xf0\x9f\x98\x80");
+    const wchar_t loneSurrogate[] = {L'a', static_cast<wchar_t>(0xD800), 0};
+    EXPECT_FALSE(devicePathFromName(loneSurrogate, path, sizeof path));
+    const wchar_t tooLarge[] = {static_cast<wchar_t>(0x110000), 0};
+    EXPECT_FALSE(devicePathFromName(tooLarge, path, sizeof path));
+    char tiny[8];
+    EXPECT_FALSE(devicePathFromName(L"ttyUSB0", tiny, sizeof tiny)) << "would not fit";
+}
+
+TEST(PortNames, WindowsDevicePathIsCutAt63Characters) {
+    wchar_t path[kWindowsDevicePathChars];
+    windowsDevicePath(L"COM12", path);
+    EXPECT_EQ(std::wstring(path), L"\\\\.\\COM12");
+    const std::wstring name(70, L'N');
+    windowsDevicePath(name.c_str(), path);
+    EXPECT_EQ(std::wstring(path), L"\\\\.\\" + std::wstring(59, L'N'));
+}
+
+TEST(SerialPortIo, WritesExactlyTheLineAndCrLf) {
+    PtyPair pty;
+    ScriptedController controller(pty);
+    SerialPort port;
+    ASSERT_TRUE(port.open(pty.slavePathWide().c_str(), 115200));
+    EXPECT_TRUE(port.writeLine("$H"));
+    EXPECT_TRUE(port.writeLine(""));
+    const unsigned char cancel = 0x85;
+    EXPECT_TRUE(port.writeRaw(&cancel, 1));
+    const std::string tooLong(254, 'x');  // with CR LF it would not fit the line buffer
+    EXPECT_FALSE(port.writeLine(tooLong.c_str()));
+    EXPECT_TRUE(port.writeLine(std::string(253, 'y').c_str()));
+    ASSERT_TRUE(controller.waitForLine(std::string(253, 'y')));
+    EXPECT_EQ(controller.received(), "$H\r\n\r\n\x85" + std::string(253, 'y') + "\r\n");
+}
+
+TEST(SerialPortIo, ReadWaitsForItsTimeLimitOrReturnsAtOnce) {
+    PtyPair pty;
+    ScriptedController controller(pty);
+    SerialPort port;
+    ASSERT_TRUE(port.open(pty.slavePathWide().c_str(), 115200));
+    unsigned char byte = 0;
+    auto start = test::Clock::now();
+    EXPECT_EQ(port.readBytes(&byte, 1, 50), 0u);
+    EXPECT_GE(msSince(start), 40);
+    EXPECT_LT(msSince(start), 1000);
+
+    controller.send("ab");
+    std::this_thread::sleep_for(milliseconds(50));
+    start = test::Clock::now();
+    EXPECT_EQ(port.readBytes(&byte, 1, 50), 1u);
+    EXPECT_EQ(byte, 'a');
+    EXPECT_EQ(port.readBytes(&byte, 1, 50), 1u);
+    EXPECT_EQ(byte, 'b');
+    EXPECT_LT(msSince(start), 40);
+}
+
+TEST(SerialPortIo, PurgeInputDropsWhatWasReceivedIncludingReadAhead) {
+    PtyPair pty;
+    ScriptedController controller(pty);
+    SerialPort port;
+    ASSERT_TRUE(port.open(pty.slavePathWide().c_str(), 115200));
+    controller.send("stale bytes");
+    std::this_thread::sleep_for(milliseconds(50));
+    unsigned char byte = 0;
+    ASSERT_EQ(port.readBytes(&byte, 1, 50), 1u);  // the rest now sits in the port's buffer
+    port.purgeInput();
+    EXPECT_EQ(port.readBytes(&byte, 1, 50), 0u);
+    controller.send("z");
+    EXPECT_EQ(port.readBytes(&byte, 1, 1000), 1u);
+    EXPECT_EQ(byte, 'z');
+}
+
+TEST(SerialPortIo, ClosedPortDoesNothing) {
+    SerialPort port;
+    unsigned char byte = 0;
+    EXPECT_EQ(port.readBytes(&byte, 1, 50), 0u);
+    EXPECT_FALSE(port.writeRaw(&byte, 1));
+    EXPECT_FALSE(port.writeLine("$H"));
+    port.purgeAll();
+    port.purgeInput();
+    port.close();
+    port.close();
+    EXPECT_FALSE(port.isOpen());
+}
+
+TEST(SerialPortIo, UnpluggedAdapterFailsReadsAndWrites) {
+    PtyPair pty;
+    SerialPort port;
+    ASSERT_TRUE(port.open(pty.slavePathWide().c_str(), 115200));
+    pty.closeMaster();
+    unsigned char byte = 0;
+    EXPECT_EQ(port.readBytes(&byte, 1, 50), 0u);
+    EXPECT_FALSE(port.writeLine("$H"));
+}
+
+TEST(SerialPortIo, AWriteTheDeviceNeverTakesGivesUp) {
+    // Nobody reads the master: the pty's buffer fills and then takes nothing more, as a
+    // device holding flow control would.
+    PtyPair pty;
+    SerialPort port;
+    ASSERT_TRUE(port.open(pty.slavePathWide().c_str(), 115200));
+    const std::string line(200, 'w');
+    const auto start = test::Clock::now();
+    bool failed = false;
+    for (int i = 0; i < 10000 && !failed; ++i) failed = !port.writeLine(line.c_str());
+    EXPECT_TRUE(failed);
+    EXPECT_LT(msSince(start), 20000);
+}
+
+}  // namespace
+}  // namespace korvane
