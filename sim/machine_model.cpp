@@ -1,0 +1,425 @@
+#include "machine_model.h"
+
+#include <cmath>
+#include <utility>
+
+#include "wire_format.h"
+
+namespace korvane::sim {
+
+namespace {
+
+// Numbers of the "ALARM:<n>" lines the machine prints when it falls into Alarm by itself.
+constexpr int kAlarmExternal = 1;
+constexpr int kAlarmResetWhileMoving = 3;
+constexpr int kAlarmHomingFailed = 6;
+constexpr int kAlarmDoorDuringHoming = 7;
+
+constexpr unsigned char kStatusQuery = '?';
+constexpr unsigned char kFeedHold = '!';
+constexpr unsigned char kResume = '~';
+constexpr unsigned char kJogCancel = 0x85;
+constexpr unsigned char kSoftReset = 0x18;
+
+std::vector<std::string> ok() {
+    return {"ok"};
+}
+
+std::vector<std::string> error(ErrorCode code) {
+    return {"error:" + std::to_string(static_cast<int>(code))};
+}
+
+double distanceBetween(const std::array<double, kAxisCount>& a,
+                       const std::array<double, kAxisCount>& b) {
+    double sum = 0.0;
+    for (int i = 0; i < kAxisCount; ++i) sum += (b[i] - a[i]) * (b[i] - a[i]);
+    return std::sqrt(sum);
+}
+
+}  // namespace
+
+const char* stateWord(MachineState state) {
+    switch (state) {
+        case MachineState::Idle:
+            return "Idle";
+        case MachineState::Run:
+            return "Run";
+        case MachineState::Jog:
+            return "Jog";
+        case MachineState::Hold:
+            return "Hold";
+        case MachineState::Alarm:
+            return "Alarm";
+        case MachineState::Home:
+            return "Home";
+        case MachineState::Sleep:
+            return "Sleep";
+        case MachineState::Door:
+            return "Door";
+        case MachineState::Check:
+            return "Check";
+    }
+    return "Idle";
+}
+
+MachineModel::MachineModel(std::string uuid, TimePoint now)
+    : uuid_(std::move(uuid)), lastAdvance_(now), homingEnd_(now) {}
+
+void MachineModel::advance(TimePoint now) {
+    if (now <= lastAdvance_) return;
+    double seconds = std::chrono::duration<double>(now - lastAdvance_).count();
+    lastAdvance_ = now;
+
+    if (state_ == MachineState::Home) {
+        if (now >= homingEnd_) finishHoming();
+        return;
+    }
+    if (!moving()) return;
+    // Constant speed along each move: no acceleration ramps, so a position is exactly
+    // feed x time along the path, which keeps the model predictable for its users.
+    while (seconds > 0.0 && !motions_.empty()) {
+        const Motion& motion = motions_.front();
+        const double length = distanceBetween(position_, motion.target);
+        const double speed = motion.feed / 60.0;
+        const double needed = length / speed;
+        if (needed <= seconds) {
+            position_ = motion.target;
+            seconds -= needed;
+            motions_.pop_front();
+        } else {
+            const double fraction = speed * seconds / length;
+            for (int i = 0; i < kAxisCount; ++i) {
+                position_[i] += (motion.target[i] - position_[i]) * fraction;
+            }
+            seconds = 0.0;
+        }
+    }
+    if (motions_.empty()) {
+        state_ = MachineState::Idle;
+    } else {
+        state_ = motions_.front().jog ? MachineState::Jog : MachineState::Run;
+    }
+}
+
+std::vector<std::string> MachineModel::executeRealtime(unsigned char byte, TimePoint now) {
+    advance(now);
+    switch (byte) {
+        case kStatusQuery:
+            return {statusReport(now)};
+        case kFeedHold:
+            if (moving()) state_ = MachineState::Hold;
+            return {};
+        case kResume:
+            resume();
+            return {};
+        case kJogCancel:
+            cancelJog();
+            return {};
+        case kSoftReset:
+            softReset();
+            return {"Korvane sim ready"};
+        default:
+            return {};
+    }
+}
+
+std::vector<std::string> MachineModel::executeLine(std::string_view line, TimePoint now) {
+    advance(now);
+    const Command command = parseCommand(line);
+
+    // Queries and the emergency stop are served in every state.
+    if (const auto* failure = std::get_if<ParseFailure>(&command)) return error(failure->code);
+    if (std::holds_alternative<UuidQuery>(command)) return {"device_uuid=" + uuid_, "ok"};
+    if (std::holds_alternative<HelpCommand>(command)) {
+        return {"[HLP:$J $H $ES $X $MPos $axes $device_uuid $SLP $C]", "ok"};
+    }
+    if (const auto* setting = std::get_if<SettingCommand>(&command); setting && !setting->value) {
+        const AxisSettings& s = settings_[setting->axis];
+        std::string value;
+        switch (setting->kind) {
+            case SettingKind::Acceleration:
+                value = formatFixed3(s.accelerationMmPerSec2);
+                break;
+            case SettingKind::SoftLimits:
+                value = s.softLimits ? "true" : "false";
+                break;
+            case SettingKind::MaxTravel:
+                value = formatFixed3(s.maxTravelMm);
+                break;
+            case SettingKind::HomingMpos:
+                value = formatFixed3(s.homingMposMm);
+                break;
+        }
+        std::string echo = "$axes/";
+        echo += kAxisLetters[setting->axis];
+        echo += '/';
+        echo += settingName(setting->kind);
+        return {echo + "=" + value, "ok"};
+    }
+    if (std::holds_alternative<EmergencyStopCommand>(command)) {
+        enterAlarm(0);  // the command's own "ok" says what happened
+        return ok();
+    }
+    if (std::holds_alternative<SleepCommand>(command)) {
+        motions_.clear();
+        state_ = MachineState::Sleep;
+        return ok();
+    }
+
+    // Asleep, the machine takes nothing else until a soft reset wakes it.
+    if (state_ == MachineState::Sleep) return error(ErrorCode::NotIdle);
+
+    if (const auto* jog = std::get_if<JogCommand>(&command)) return executeJog(*jog);
+    if (const auto* move = std::get_if<MoveCommand>(&command)) return executeMove(*move);
+    if (const auto* home = std::get_if<HomeCommand>(&command)) return executeHome(*home, now);
+    if (const auto* set = std::get_if<SetPositionCommand>(&command)) {
+        return executeSetPosition(*set);
+    }
+    if (const auto* setting = std::get_if<SettingCommand>(&command)) {
+        return executeSetting(*setting);
+    }
+    if (std::holds_alternative<UnlockCommand>(command)) {
+        if (state_ == MachineState::Alarm) {
+            state_ = restingState();
+            return ok();
+        }
+        return state_ == MachineState::Idle ? ok() : error(ErrorCode::NotIdle);
+    }
+    if (std::holds_alternative<CheckModeCommand>(command)) {
+        if (state_ == MachineState::Idle) {
+            state_ = MachineState::Check;
+            return ok();
+        }
+        if (state_ == MachineState::Check) {
+            state_ = MachineState::Idle;
+            return ok();
+        }
+        return error(ErrorCode::NotIdle);
+    }
+    return error(ErrorCode::UnknownCommand);
+}
+
+std::vector<std::string> MachineModel::executeJog(const JogCommand& jog) {
+    if (state_ == MachineState::Alarm) return error(ErrorCode::AlarmLock);
+    // A jog may replace a jog under way, but never program motion, a hold or a cycle.
+    if (state_ != MachineState::Idle && state_ != MachineState::Jog &&
+        state_ != MachineState::Check) {
+        return error(ErrorCode::NotIdle);
+    }
+    std::array<double, kAxisCount> target = position_;
+    target[jog.axis] = jog.relative ? position_[jog.axis] + jog.value : jog.value;
+    if (!withinSoftLimits(position_, target)) return error(ErrorCode::SoftLimit);
+    if (state_ == MachineState::Check) return ok();
+
+    motions_.clear();
+    if (target == position_) {
+        state_ = MachineState::Idle;
+        return ok();
+    }
+    motions_.push_back(Motion{target, jog.feed, true});
+    state_ = MachineState::Jog;
+    return ok();
+}
+
+std::vector<std::string> MachineModel::executeMove(const MoveCommand& move) {
+    if (state_ == MachineState::Alarm) return error(ErrorCode::AlarmLock);
+    if (state_ != MachineState::Idle && state_ != MachineState::Run &&
+        state_ != MachineState::Hold && state_ != MachineState::Check) {
+        return error(ErrorCode::NotIdle);
+    }
+    // A held jog is not program motion to queue behind.
+    if (state_ == MachineState::Hold && !motions_.empty() && motions_.front().jog) {
+        return error(ErrorCode::NotIdle);
+    }
+    const int mode = move.motionMode.value_or(motionMode_);
+    const bool relative = move.relative.value_or(relativeMode_);
+    const double feed = move.feed.value_or(programFeed_);
+    bool anyAxis = false;
+    for (const auto& axis : move.axes) anyAxis = anyAxis || axis.has_value();
+    if (anyAxis && mode == 1 && !(feed > 0.0)) return error(ErrorCode::UndefinedFeed);
+
+    // Program moves chain: each starts where the one queued before it ends.
+    const std::array<double, kAxisCount> start =
+        motions_.empty() ? position_ : motions_.back().target;
+    std::array<double, kAxisCount> target = start;
+    for (int i = 0; i < kAxisCount; ++i) {
+        if (move.axes[i]) target[i] = relative ? start[i] + *move.axes[i] : *move.axes[i];
+    }
+    if (!withinSoftLimits(start, target)) return error(ErrorCode::SoftLimit);
+    if (anyAxis && motions_.size() >= kPlannerDepth) return error(ErrorCode::NotIdle);
+
+    motionMode_ = mode;
+    relativeMode_ = relative;
+    if (move.feed) programFeed_ = *move.feed;
+    if (state_ == MachineState::Check || target == start) return ok();
+
+    motions_.push_back(Motion{target, mode == 0 ? kRapidFeed : feed, false});
+    if (state_ == MachineState::Idle) state_ = MachineState::Run;
+    return ok();
+}
+
+std::vector<std::string> MachineModel::executeHome(const HomeCommand& home, TimePoint now) {
+    // Homing is the way out of an alarm, so it is taken there as well as at rest.
+    if (state_ != MachineState::Idle && state_ != MachineState::Alarm) {
+        return error(ErrorCode::NotIdle);
+    }
+    motions_.clear();
+    state_ = MachineState::Home;
+    homingEnd_ = now + homingDuration_;
+    homingWillFail_ = homingFails_;
+    homingAxis_ = home.axis;
+    return ok();
+}
+
+std::vector<std::string> MachineModel::executeSetPosition(const SetPositionCommand& command) {
+    const bool atRest = state_ == MachineState::Idle || state_ == MachineState::Alarm ||
+                        state_ == MachineState::Check ||
+                        (state_ == MachineState::Door && motions_.empty());
+    if (!atRest) return error(ErrorCode::NotIdle);
+    position_[command.axis] = command.value;
+    return ok();
+}
+
+std::vector<std::string> MachineModel::executeSetting(const SettingCommand& setting) {
+    if (moving() || state_ == MachineState::Hold || state_ == MachineState::Home) {
+        return error(ErrorCode::NotIdle);
+    }
+    AxisSettings& s = settings_[setting.axis];
+    const double value = *setting.value;
+    switch (setting.kind) {
+        case SettingKind::Acceleration:
+            s.accelerationMmPerSec2 = value;
+            break;
+        case SettingKind::SoftLimits:
+            s.softLimits = value != 0.0;
+            break;
+        case SettingKind::MaxTravel:
+            s.maxTravelMm = value;
+            break;
+        case SettingKind::HomingMpos:
+            s.homingMposMm = value;
+            break;
+    }
+    return ok();
+}
+
+std::vector<std::string> MachineModel::takeUnsolicited() {
+    return std::exchange(unsolicited_, {});
+}
+
+MachineSnapshot MachineModel::snapshot(TimePoint now) {
+    advance(now);
+    MachineSnapshot snap;
+    snap.state = state_;
+    snap.positions = position_;
+    snap.feed = moving() ? motions_.front().feed : 0.0;
+    return snap;
+}
+
+std::string MachineModel::statusReport(TimePoint now) {
+    const MachineSnapshot snap = snapshot(now);
+    return formatStatusReport(stateField(), snap.positions, snap.feed, limitPins_);
+}
+
+AxisSettings MachineModel::axisSettings(int axis) const {
+    if (axis < 0 || axis >= kAxisCount) return AxisSettings{};
+    return settings_[axis];
+}
+
+void MachineModel::forceAlarm(TimePoint now) {
+    advance(now);
+    enterAlarm(kAlarmExternal);
+}
+
+void MachineModel::setDoorOpen(bool open, TimePoint now) {
+    advance(now);
+    doorOpen_ = open;
+    // Closing the door changes nothing by itself: the machine waits for a resume.
+    if (!open) return;
+    switch (state_) {
+        case MachineState::Idle:
+        case MachineState::Run:
+        case MachineState::Jog:
+        case MachineState::Hold:
+            state_ = MachineState::Door;  // motion stays planned, frozen where it is
+            break;
+        case MachineState::Home:
+            enterAlarm(kAlarmDoorDuringHoming);
+            break;
+        default:
+            break;
+    }
+}
+
+void MachineModel::softReset() {
+    const bool interrupted = !motions_.empty() || state_ == MachineState::Home;
+    motions_.clear();
+    relativeMode_ = false;
+    motionMode_ = 0;
+    programFeed_ = 0.0;
+    // Stopping a moving machine abruptly loses its position: that is an alarm.
+    if (interrupted) {
+        enterAlarm(kAlarmResetWhileMoving);
+    } else if (state_ != MachineState::Alarm) {
+        state_ = restingState();
+    }
+}
+
+void MachineModel::resume() {
+    const bool resumable =
+        state_ == MachineState::Hold || (state_ == MachineState::Door && !doorOpen_);
+    if (!resumable) return;
+    if (motions_.empty()) {
+        state_ = MachineState::Idle;
+    } else {
+        state_ = motions_.front().jog ? MachineState::Jog : MachineState::Run;
+    }
+}
+
+void MachineModel::cancelJog() {
+    if (motions_.empty() || !motions_.front().jog) return;
+    motions_.clear();
+    if (state_ == MachineState::Jog || state_ == MachineState::Hold) state_ = MachineState::Idle;
+}
+
+void MachineModel::enterAlarm(int alarmCode) {
+    motions_.clear();
+    state_ = MachineState::Alarm;
+    if (alarmCode != 0) unsolicited_.push_back("ALARM:" + std::to_string(alarmCode));
+}
+
+void MachineModel::finishHoming() {
+    if (homingWillFail_) {
+        enterAlarm(kAlarmHomingFailed);
+        return;
+    }
+    for (int i = 0; i < kAxisCount; ++i) {
+        if (homingAxis_ == -1 || homingAxis_ == i) position_[i] = settings_[i].homingMposMm;
+    }
+    state_ = restingState();
+}
+
+bool MachineModel::withinSoftLimits(const std::array<double, kAxisCount>& from,
+                                    const std::array<double, kAxisCount>& target) const {
+    for (int i = 0; i < kAxisCount; ++i) {
+        const AxisSettings& s = settings_[i];
+        if (!s.softLimits || target[i] == from[i]) continue;
+        const double end = s.homingMposMm + s.maxTravelMm;
+        const double low = std::fmin(s.homingMposMm, end);
+        const double high = std::fmax(s.homingMposMm, end);
+        if (target[i] < low || target[i] > high) return false;
+    }
+    return true;
+}
+
+std::string MachineModel::stateField() const {
+    if (state_ == MachineState::Hold) return "Hold:0";
+    if (state_ == MachineState::Door) return doorOpen_ ? "Door:1" : "Door:0";
+    return stateWord(state_);
+}
+
+MachineState MachineModel::restingState() const {
+    return doorOpen_ ? MachineState::Door : MachineState::Idle;
+}
+
+}  // namespace korvane::sim

@@ -1,0 +1,335 @@
+#include "simulator.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "input_splitter.h"
+#include "machine_model.h"
+#include "output_queue.h"
+#include "pty_device.h"
+#include "wire_format.h"
+
+namespace korvane::sim {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The longest the serving thread sleeps: bounds how late stop() is noticed and how late a
+// homing cycle's end is printed when nobody asks.
+constexpr int kPollMs = 10;
+// Recorded command lines kept for introspection; older ones are forgotten.
+constexpr std::size_t kMaxRecordedLines = 100000;
+
+std::string realtimeName(unsigned char byte) {
+    switch (byte) {
+        case '?':
+            return "? (status query)";
+        case '!':
+            return "! (feed hold)";
+        case '~':
+            return "~ (resume)";
+        case 0x85:
+            return "0x85 (jog cancel)";
+        case 0x18:
+            return "0x18 (soft reset)";
+        default:
+            return "real-time byte";
+    }
+}
+
+}  // namespace
+
+struct Simulator::Impl {
+    explicit Impl(SimOptions opts)
+        : options(std::move(opts)), startTime(Clock::now()), model(options.uuid, startTime) {
+        model.setHomingDuration(std::chrono::milliseconds(options.homingDurationMs));
+        model.setHomingFails(options.homingFails);
+        output.setLatency(std::chrono::milliseconds(options.replyLatencyMs));
+        output.setBytesPerSecond(options.outputBytesPerSecond);
+        output.setDropEveryNth(options.dropEveryNthReply);
+        silent = options.silent;
+    }
+
+    void serve();
+    void handleInput(const unsigned char* bytes, std::size_t count, Clock::time_point now);
+    // The caller holds mutex for these three.
+    void queueReply(const std::vector<std::string>& lines, Clock::time_point now, bool counted);
+    void queueUnsolicited(Clock::time_point now);
+    void flushOutput(Clock::time_point now);
+    void log(const std::string& text, Clock::time_point now);
+
+    const SimOptions options;
+    const Clock::time_point startTime;
+    PtyDevice pty;
+    std::string devicePath;
+    std::string error;
+    std::thread thread;
+    std::atomic<bool> stopRequested{false};
+    InputSplitter splitter;  // serving thread only
+
+    mutable std::mutex mutex;  // guards everything below
+    MachineModel model;
+    OutputQueue output;
+    bool silent = false;
+    bool outputBlocked = false;  // the host's input buffer is full
+    std::vector<std::string> receivedLines;
+    std::array<std::size_t, 256> realtimeCounts{};
+};
+
+void Simulator::Impl::serve() {
+    unsigned char buffer[512];
+    while (!stopRequested.load()) {
+        int timeoutMs = kPollMs;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            const Clock::time_point now = Clock::now();
+            model.advance(now);
+            queueUnsolicited(now);
+            flushOutput(now);
+            if (const auto due = output.nextDue()) {
+                const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - now);
+                const int dueMs = static_cast<int>(std::max<long long>(wait.count(), 0));
+                // A full host buffer is retried shortly rather than waited for with POLLOUT.
+                timeoutMs = outputBlocked ? 2 : std::min(dueMs, kPollMs);
+            }
+        }
+        pollfd p{pty.master(), POLLIN, 0};
+        const int rc = poll(&p, 1, timeoutMs);
+        if (rc <= 0) continue;  // time-out, or a signal
+        if ((p.revents & POLLIN) != 0) {
+            const ssize_t got = ::read(pty.master(), buffer, sizeof buffer);
+            if (got > 0) {
+                handleInput(buffer, static_cast<std::size_t>(got), Clock::now());
+                continue;
+            }
+        }
+        // Hang-up or an error without data: nothing to read, so do not spin on it.
+        std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+    }
+}
+
+void Simulator::Impl::handleInput(const unsigned char* bytes, std::size_t count,
+                                  Clock::time_point now) {
+    std::lock_guard<std::mutex> lock(mutex);
+    for (std::size_t i = 0; i < count; ++i) {
+        InputSplitter::Event event = splitter.push(bytes[i]);
+        switch (event.kind) {
+            case InputSplitter::Event::Kind::None:
+                break;
+            case InputSplitter::Event::Kind::Realtime: {
+                ++realtimeCounts[event.byte];
+                // Status queries come several times a second; logging them drowns the rest.
+                if (event.byte != '?') log(realtimeName(event.byte), now);
+                if (silent) break;
+                const std::vector<std::string> replies = model.executeRealtime(event.byte, now);
+                queueUnsolicited(now);
+                queueReply(replies, now, true);
+                break;
+            }
+            case InputSplitter::Event::Kind::Line: {
+                log(event.line, now);
+                if (receivedLines.size() >= kMaxRecordedLines) receivedLines.clear();
+                receivedLines.push_back(event.line);
+                if (silent) break;
+                const std::vector<std::string> replies = model.executeLine(event.line, now);
+                queueUnsolicited(now);
+                queueReply(replies, now, true);
+                break;
+            }
+            case InputSplitter::Event::Kind::Overflow:
+                log("(line too long)", now);
+                if (silent) break;
+                queueReply({"error:" + std::to_string(static_cast<int>(ErrorCode::LineTooLong))},
+                           now, true);
+                break;
+        }
+    }
+    flushOutput(now);
+}
+
+void Simulator::Impl::queueReply(const std::vector<std::string>& lines, Clock::time_point now,
+                                 bool counted) {
+    if (lines.empty()) return;
+    std::string reply;
+    for (const std::string& line : lines) {
+        reply += line;
+        reply += "\r\n";
+    }
+    output.push(std::move(reply), now, counted);
+}
+
+void Simulator::Impl::queueUnsolicited(Clock::time_point now) {
+    std::vector<std::string> lines = model.takeUnsolicited();
+    if (silent) return;
+    // Messages the machine prints by itself are not replies: dropping every Nth reply must
+    // not count them, or the hostile option would hit unpredictable replies.
+    queueReply(lines, now, false);
+}
+
+void Simulator::Impl::flushOutput(Clock::time_point now) {
+    outputBlocked = false;
+    for (;;) {
+        const std::string_view bytes = output.ready(now);
+        if (bytes.empty()) return;
+        const ssize_t written = ::write(pty.master(), bytes.data(), bytes.size());
+        if (written > 0) {
+            output.consume(static_cast<std::size_t>(written));
+            continue;
+        }
+        if (written < 0 && errno == EINTR) continue;
+        outputBlocked = true;  // EAGAIN: the host is not reading; keep the bytes for later
+        return;
+    }
+}
+
+void Simulator::Impl::log(const std::string& text, Clock::time_point now) {
+    if (options.verboseLog == nullptr) return;
+    const double seconds = std::chrono::duration<double>(now - startTime).count();
+    const std::string line = "[" + formatFixed3(seconds) + "] " + text + "\n";
+    std::fputs(line.c_str(), options.verboseLog);
+    std::fflush(options.verboseLog);
+}
+
+Simulator::Simulator(SimOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
+
+Simulator::~Simulator() {
+    stop();
+}
+
+bool Simulator::start() {
+    if (impl_->thread.joinable()) return true;
+    impl_->error.clear();
+    if (!impl_->pty.open()) {
+        impl_->error = impl_->pty.error();
+        return false;
+    }
+    impl_->devicePath = impl_->pty.slavePath();
+    impl_->stopRequested.store(false);
+    try {
+        impl_->thread = std::thread(&Impl::serve, impl_.get());
+    } catch (const std::system_error& e) {
+        impl_->error = std::string("cannot start the serving thread: ") + e.what();
+        impl_->pty.close();
+        impl_->devicePath.clear();
+        return false;
+    }
+    return true;
+}
+
+void Simulator::stop() {
+    impl_->stopRequested.store(true);
+    if (impl_->thread.joinable()) impl_->thread.join();
+    impl_->pty.close();
+    impl_->devicePath.clear();
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->output.clear();
+}
+
+bool Simulator::running() const {
+    return impl_->thread.joinable();
+}
+
+const std::string& Simulator::devicePath() const {
+    return impl_->devicePath;
+}
+
+std::wstring Simulator::devicePathWide() const {
+    const std::string& path = impl_->devicePath;
+    return std::wstring(path.begin(), path.end());  // pty paths are plain ASCII
+}
+
+const std::string& Simulator::error() const {
+    return impl_->error;
+}
+
+MachineSnapshot Simulator::snapshot() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->model.snapshot(Clock::now());
+}
+
+MachineState Simulator::state() const {
+    return snapshot().state;
+}
+
+std::array<double, kAxisCount> Simulator::positions() const {
+    return snapshot().positions;
+}
+
+AxisSettings Simulator::axisSettings(int axis) const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->model.axisSettings(axis);
+}
+
+std::vector<std::string> Simulator::receivedLines() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->receivedLines;
+}
+
+std::size_t Simulator::realtimeCount(unsigned char byte) const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->realtimeCounts[byte];
+}
+
+void Simulator::clearReceived() {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->receivedLines.clear();
+    impl_->realtimeCounts.fill(0);
+}
+
+void Simulator::setSilent(bool silent) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->silent = silent;
+    if (silent) impl_->output.clear();  // not even replies already on their way
+}
+
+void Simulator::setReplyLatencyMs(int ms) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->output.setLatency(std::chrono::milliseconds(std::max(ms, 0)));
+}
+
+void Simulator::setOutputBytesPerSecond(int bytesPerSecond) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->output.setBytesPerSecond(bytesPerSecond);
+}
+
+void Simulator::setDropEveryNthReply(int n) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->output.setDropEveryNth(n);
+}
+
+void Simulator::setHomingFails(bool fails) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->model.setHomingFails(fails);
+}
+
+void Simulator::setHomingDurationMs(int ms) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->model.setHomingDuration(std::chrono::milliseconds(std::max(ms, 0)));
+}
+
+void Simulator::forceAlarm() {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->model.forceAlarm(Clock::now());
+}
+
+void Simulator::setDoorOpen(bool open) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->model.setDoorOpen(open, Clock::now());
+}
+
+void Simulator::setLimitPins(std::array<int, 4> pins) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->model.setLimitPins(pins);
+}
+
+}  // namespace korvane::sim
