@@ -41,15 +41,17 @@ std::int32_t runLocked(Device* device, const char* command, std::uint32_t timeou
     return exchange(*device, command, &report, timeoutMs);
 }
 
-std::int32_t jog(DeviceHandle handle, const char* format, std::int32_t axis, float target,
-                 float feed) {
+// One single-line motion or settings command: the shared checks, then the command's own
+// value test, then the line formatted from format and args and exchanged.
+template <typename... Args>
+std::int32_t runCommand(DeviceHandle handle, std::int32_t axis, bool valueAccepted,
+                        std::uint32_t timeoutMs, const char* format, Args... args) {
     const std::int32_t checked = checkCommand(handle, axis);
     if (checked != KORVANE_SUCCESS) return checked;
-    if (!isValidFeed(feed)) return KORVANE_INVALID_ARGUMENT;
+    if (!valueAccepted) return KORVANE_INVALID_ARGUMENT;
     char command[kCommandSize];
-    formatCommand(command, sizeof command, format, axisLetter(axis), static_cast<double>(target),
-                  static_cast<std::int32_t>(feed));
-    return runLocked(toDevice(handle), command, kJogTimeoutMs);
+    formatCommand(command, sizeof command, format, axisLetter(axis), args...);
+    return runLocked(toDevice(handle), command, timeoutMs);
 }
 
 std::int32_t writeRealtimeByte(Device* device, unsigned char byte) {
@@ -66,43 +68,32 @@ extern "C" {
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_JogAbs(DeviceHandle handle, int32_t axis,
                                                    float position, float feed) {
-    return jog(handle, "$J=G90 %c%f F%d", axis, position, feed);
+    return runCommand(handle, axis, isValidFeed(feed), kJogTimeoutMs, "$J=G90 %c%f F%d",
+                      static_cast<double>(position), static_cast<std::int32_t>(feed));
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_JogRel(DeviceHandle handle, int32_t axis,
                                                    float distance, float feed) {
-    return jog(handle, "$J=G91 %c%f F%d", axis, distance, feed);
+    return runCommand(handle, axis, isValidFeed(feed), kJogTimeoutMs, "$J=G91 %c%f F%d",
+                      static_cast<double>(distance), static_cast<std::int32_t>(feed));
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_SetPos(DeviceHandle handle, int32_t axis,
                                                    float position) {
-    const std::int32_t checked = checkCommand(handle, axis);
-    if (checked != KORVANE_SUCCESS) return checked;
-    char command[kCommandSize];
-    formatCommand(command, sizeof command, "$MPos=%c%f", axisLetter(axis),
-                  static_cast<double>(position));
-    return runLocked(toDevice(handle), command, kSettingTimeoutMs);
+    return runCommand(handle, axis, true, kSettingTimeoutMs, "$MPos=%c%f",
+                      static_cast<double>(position));
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_SetAcceleration(DeviceHandle handle, int32_t axis,
                                                             float acceleration) {
-    const std::int32_t checked = checkCommand(handle, axis);
-    if (checked != KORVANE_SUCCESS) return checked;
-    if (!isValidAcceleration(acceleration)) return KORVANE_INVALID_ARGUMENT;
-    char command[kCommandSize];
-    formatCommand(command, sizeof command, "$axes/%c/acceleration_mm_per_sec2=%f", axisLetter(axis),
-                  static_cast<double>(acceleration));
-    return runLocked(toDevice(handle), command, kSettingTimeoutMs);
+    return runCommand(handle, axis, isValidAcceleration(acceleration), kSettingTimeoutMs,
+                      "$axes/%c/acceleration_mm_per_sec2=%f", static_cast<double>(acceleration));
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_EnableSoftLimits(DeviceHandle handle, int32_t axis,
                                                              int32_t enable) {
-    const std::int32_t checked = checkCommand(handle, axis);
-    if (checked != KORVANE_SUCCESS) return checked;
-    char command[kCommandSize];
-    formatCommand(command, sizeof command, "$axes/%c/soft_limits=%s", axisLetter(axis),
-                  enable != 0 ? "true" : "false");
-    return runLocked(toDevice(handle), command, kSettingTimeoutMs);
+    return runCommand(handle, axis, true, kSettingTimeoutMs, "$axes/%c/soft_limits=%s",
+                      enable != 0 ? "true" : "false");
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_SetSoftLimitRange(DeviceHandle handle, int32_t axis,

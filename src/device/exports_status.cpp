@@ -16,48 +16,42 @@ std::int32_t queryStatus(Device* device, StatusReport* report) {
     return exchange(*device, "?", report, kStatusQueryTimeoutMs);
 }
 
+// The shape every status query shares: checks, one exchange, and the copy of the wanted
+// fields only when it succeeded.
+template <typename Out, typename Copy>
+std::int32_t queryInto(DeviceHandle handle, Out* out, Copy copy) {
+    if (handle == nullptr) return KORVANE_INVALID_HANDLE;
+    if (out == nullptr) return KORVANE_INVALID_ARGUMENT;
+    StatusReport report;
+    const std::int32_t result = queryStatus(toDevice(handle), &report);
+    if (result == KORVANE_SUCCESS) copy(report);
+    return result;
+}
+
 }  // namespace
 
 extern "C" {
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_GetState(DeviceHandle handle, int32_t* state) {
-    if (handle == nullptr) return KORVANE_INVALID_HANDLE;
-    if (state == nullptr) return KORVANE_INVALID_ARGUMENT;
-    StatusReport report;
-    const std::int32_t result = queryStatus(toDevice(handle), &report);
-    if (result == KORVANE_SUCCESS) *state = report.state;
-    return result;
+    return queryInto(handle, state, [&](const StatusReport& r) { *state = r.state; });
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_GetPosition(DeviceHandle handle, float* positions,
                                                         int32_t* count) {
-    if (handle == nullptr) return KORVANE_INVALID_HANDLE;
-    if (positions == nullptr) return KORVANE_INVALID_ARGUMENT;
-    StatusReport report;
-    const std::int32_t result = queryStatus(toDevice(handle), &report);
-    if (result == KORVANE_SUCCESS) {
-        std::memcpy(positions, report.positions, sizeof report.positions);
-        if (count != nullptr) *count = report.positionCount;
-    }
-    return result;
+    return queryInto(handle, positions, [&](const StatusReport& r) {
+        std::memcpy(positions, r.positions, sizeof r.positions);
+        if (count != nullptr) *count = r.positionCount;
+    });
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_GetSpeed(DeviceHandle handle, float* feed) {
-    if (handle == nullptr) return KORVANE_INVALID_HANDLE;
-    if (feed == nullptr) return KORVANE_INVALID_ARGUMENT;
-    StatusReport report;
-    const std::int32_t result = queryStatus(toDevice(handle), &report);
-    if (result == KORVANE_SUCCESS) *feed = report.feed;
-    return result;
+    return queryInto(handle, feed, [&](const StatusReport& r) { *feed = r.feed; });
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_GetLimits(DeviceHandle handle, int32_t* limits) {
-    if (handle == nullptr) return KORVANE_INVALID_HANDLE;
-    if (limits == nullptr) return KORVANE_INVALID_ARGUMENT;
-    StatusReport report;
-    const std::int32_t result = queryStatus(toDevice(handle), &report);
-    if (result == KORVANE_SUCCESS) std::memcpy(limits, report.limits, sizeof report.limits);
-    return result;
+    return queryInto(handle, limits, [&](const StatusReport& r) {
+        std::memcpy(limits, r.limits, sizeof r.limits);
+    });
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_GetDeviceUUID(DeviceHandle handle, char* buffer,

@@ -19,6 +19,13 @@ bool isDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+// Leading white space and an optional sign, as strtof and strtol take them; true for '-'.
+bool skipSpaceAndSign(const char*& p) {
+    while (isSpace(*p)) ++p;
+    if (*p != '+' && *p != '-') return false;
+    return *p++ == '-';
+}
+
 // from_chars leaves the value alone when it is out of range; decide between overflow and
 // underflow from the text it matched: a negative exponent, or no exponent and no digit
 // before the point other than zeros, means the value was too small.
@@ -37,12 +44,7 @@ bool isUnderflow(const char* begin, const char* end) {
 float parseFloatPrefix(const char* text, const char** end) {
     *end = text;
     const char* p = text;
-    while (isSpace(*p)) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p == '-';
-        ++p;
-    }
+    const bool negative = skipSpaceAndSign(p);
     // from_chars takes no sign of its own here: the sign was taken above, and a second one
     // ("--1") is no number.
     if (*p == '+' || *p == '-') return 0.0f;
@@ -62,12 +64,7 @@ float parseFloatPrefix(const char* text, const char** end) {
 std::int32_t parseInt32Prefix(const char* text, const char** end) {
     *end = text;
     const char* p = text;
-    while (isSpace(*p)) ++p;
-    bool negative = false;
-    if (*p == '+' || *p == '-') {
-        negative = *p == '-';
-        ++p;
-    }
+    const bool negative = skipSpaceAndSign(p);
     if (!isDigit(*p)) return 0;
     // Accumulate in 64 bits and stop growing past the 32-bit range: any longer digit string
     // clamps the same way.
