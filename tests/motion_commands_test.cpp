@@ -1,0 +1,372 @@
+// Jogs, settings and the stop commands, through the exports over a real pty.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "korvane/korvane.h"
+#include "support/scripted_controller.h"
+
+namespace korvane {
+namespace {
+
+using namespace std::chrono_literals;
+using test::PtyPair;
+using test::ScriptedController;
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr char kVelocityMessage[] = "Velocity mode is active; stop it first";
+
+class MotionCommands : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        controller.answer("<Idle|MPos:0.000,0.000,0.000>\r\n", "ok\r\n");
+        ASSERT_EQ(Korvane_Connect(pty.slavePathWide().c_str(), 115200, &handle), KORVANE_SUCCESS);
+        controller.clear();
+    }
+    void TearDown() override {
+        if (handle != nullptr) Korvane_Disconnect(handle);
+    }
+
+    // Puts a report with the given state into the connection's cache.
+    void cacheState(const std::string& report, std::int32_t expected) {
+        controller.answerQueries(report + "\r\n");
+        std::int32_t state = 0;
+        ASSERT_EQ(Korvane_GetState(handle, &state), KORVANE_SUCCESS);
+        ASSERT_EQ(state, expected);
+    }
+
+    // Leaves a known message, to show that later calls keep or replace it.
+    // A failed query changes nothing else: not the cache, not velocity mode.
+    void leaveFirmwareError() {
+        controller.answerQueries("error:9\r\n");
+        std::int32_t state = 0;
+        ASSERT_EQ(Korvane_GetState(handle, &state), KORVANE_FIRMWARE_ERROR);
+        ASSERT_STREQ(Korvane_GetLastError(handle), "Firmware error: error:9");
+        controller.answerQueries("<Idle|MPos:0.000,0.000,0.000>\r\n");
+    }
+
+    // What reached the controller before a resume byte written now, as a list of inputs
+    // ("?" and the like for real-time bytes, "0x85" for the jog cancel, lines as they are).
+    std::vector<std::string> inputsBeforeFence() {
+        const auto isResume = [](const test::Input& in) { return in.is('~'); };
+        const std::size_t resumes = controller.countInputs(isResume);
+        EXPECT_EQ(Korvane_Resume(handle), KORVANE_SUCCESS);
+        EXPECT_TRUE(controller.waitFor([&](const std::vector<test::Input>& all) {
+            return static_cast<std::size_t>(std::count_if(all.begin(), all.end(), isResume)) >
+                   resumes;
+        }));
+        std::vector<std::string> out;
+        for (const test::Input& in : controller.inputs()) {
+            if (in.is(test::kJogCancel)) {
+                out.push_back("0x85");
+            } else {
+                out.push_back(in.realtime ? std::string(1, in.byte) : in.line);
+            }
+        }
+        const auto fence = std::find(out.rbegin(), out.rend(), "~");
+        if (fence != out.rend()) out.erase(std::prev(fence.base()), out.end());
+        return out;
+    }
+
+    PtyPair pty;
+    ScriptedController controller{pty};
+    DeviceHandle handle = nullptr;
+};
+
+using Inputs = std::vector<std::string>;
+
+// --- Lines on the wire -------------------------------------------------------------------
+
+struct WireCase {
+    const char* name;
+    ResultCode (*call)(DeviceHandle);
+    Inputs lines;
+};
+
+class LinesOnTheWire : public MotionCommands, public ::testing::WithParamInterface<WireCase> {};
+
+// Each line is answered "ok" and followed by the status query that completes it.
+TEST_P(LinesOnTheWire, AreExactlyTheCommand) {
+    ASSERT_EQ(GetParam().call(handle), KORVANE_SUCCESS);
+    Inputs expected;
+    for (const std::string& line : GetParam().lines) {
+        expected.push_back(line);
+        expected.push_back("?");
+    }
+    EXPECT_EQ(inputsBeforeFence(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, LinesOnTheWire,
+    ::testing::Values(
+        WireCase{"JogAbs",
+                 [](DeviceHandle h) { return Korvane_JogAbs(h, 2, 10.5f, 300.7f); },
+                 {"$J=G90 z10.500 F300"}},
+        WireCase{"JogRel",
+                 [](DeviceHandle h) { return Korvane_JogRel(h, 0, -5.0f, 1000.0f); },
+                 {"$J=G91 x-5.000 F1000"}},
+        WireCase{
+            "SetPos", [](DeviceHandle h) { return Korvane_SetPos(h, 3, 0.0f); }, {"$MPos=a0.000"}},
+        WireCase{"SetPosNegative",
+                 [](DeviceHandle h) { return Korvane_SetPos(h, 4, -123.4567f); },
+                 {"$MPos=b-123.457"}},
+        WireCase{"SetAcceleration",
+                 [](DeviceHandle h) { return Korvane_SetAcceleration(h, 1, 250.0f); },
+                 {"$axes/y/acceleration_mm_per_sec2=250.000"}},
+        WireCase{"SoftLimitsOnForAnyNonZero",
+                 [](DeviceHandle h) { return Korvane_EnableSoftLimits(h, 5, -7); },
+                 {"$axes/c/soft_limits=true"}},
+        WireCase{"SoftLimitsOnForTwo",
+                 [](DeviceHandle h) { return Korvane_EnableSoftLimits(h, 0, 2); },
+                 {"$axes/x/soft_limits=true"}},
+        WireCase{"SoftLimitsOff",
+                 [](DeviceHandle h) { return Korvane_EnableSoftLimits(h, 5, 0); },
+                 {"$axes/c/soft_limits=false"}},
+        WireCase{"SoftLimitRange",
+                 [](DeviceHandle h) { return Korvane_SetSoftLimitRange(h, 2, 300.0f, -300.0f); },
+                 {"$axes/z/max_travel_mm=300.000", "$axes/z/homing/mpos_mm=-300.000"}},
+        WireCase{"EmergencyStop", [](DeviceHandle h) { return Korvane_EmergencyStop(h); }, {"$ES"}},
+        // Three decimals are the decimal nearest to the float's exact value.
+        WireCase{"RoundsUpAboveHalf",
+                 [](DeviceHandle h) { return Korvane_JogRel(h, 0, 1.2345f, 100.0f); },
+                 {"$J=G91 x1.235 F100"}},
+        WireCase{"RoundsDownBelowHalf",
+                 [](DeviceHandle h) { return Korvane_SetPos(h, 1, 2.0005f); },
+                 {"$MPos=y2.000"}},
+        WireCase{"KeepsSignOfTinyNegative",
+                 [](DeviceHandle h) { return Korvane_SetPos(h, 2, -0.0001f); },
+                 {"$MPos=z-0.000"}},
+        // The feed word is truncated toward zero.
+        WireCase{"FeedBelowOneGivesF0",
+                 [](DeviceHandle h) { return Korvane_JogRel(h, 1, 1.0f, 0.5f); },
+                 {"$J=G91 y1.000 F0"}},
+        WireCase{"LargestFeedBelowTwoToThe31",
+                 [](DeviceHandle h) { return Korvane_JogAbs(h, 5, 1.0f, 2147483520.0f); },
+                 {"$J=G90 c1.000 F2147483520"}}),
+    [](const ::testing::TestParamInfo<WireCase>& param) { return std::string(param.param.name); });
+
+TEST_F(MotionCommands, EveryAxisHasItsLetter) {
+    const char letters[] = "xyzabc";
+    for (std::int32_t axis = 0; axis < 6; ++axis) {
+        ASSERT_EQ(Korvane_JogRel(handle, axis, 1.0f, 10.0f), KORVANE_SUCCESS);
+        EXPECT_EQ(controller.lines().back(), std::string("$J=G91 ") + letters[axis] + "1.000 F10");
+    }
+}
+
+// --- Refusals ----------------------------------------------------------------------------
+
+TEST_F(MotionCommands, RefusedArgumentsWriteNothingAndKeepTheMessage) {
+    leaveFirmwareError();
+    controller.clear();
+    for (std::int32_t axis : {6, -1, std::numeric_limits<std::int32_t>::min()}) {
+        SCOPED_TRACE(axis);
+        EXPECT_EQ(Korvane_JogAbs(handle, axis, 1.0f, 100.0f), KORVANE_INVALID_ARGUMENT);
+        EXPECT_EQ(Korvane_JogRel(handle, axis, 1.0f, 100.0f), KORVANE_INVALID_ARGUMENT);
+        EXPECT_EQ(Korvane_SetPos(handle, axis, 1.0f), KORVANE_INVALID_ARGUMENT);
+        EXPECT_EQ(Korvane_SetAcceleration(handle, axis, 100.0f), KORVANE_INVALID_ARGUMENT);
+        EXPECT_EQ(Korvane_EnableSoftLimits(handle, axis, 1), KORVANE_INVALID_ARGUMENT);
+        EXPECT_EQ(Korvane_SetSoftLimitRange(handle, axis, 1.0f, 1.0f), KORVANE_INVALID_ARGUMENT);
+    }
+    for (float feed : {0.0f, -0.0f, -1.0f, kNaN, -kNaN, kInf, -kInf, 2147483648.0f, 1e30f}) {
+        SCOPED_TRACE(feed);
+        EXPECT_EQ(Korvane_JogAbs(handle, 0, 1.0f, feed), KORVANE_INVALID_ARGUMENT);
+        EXPECT_EQ(Korvane_JogRel(handle, 0, 1.0f, feed), KORVANE_INVALID_ARGUMENT);
+    }
+    for (float acceleration : {0.0f, -0.0f, -250.0f, kNaN, kInf}) {
+        SCOPED_TRACE(acceleration);
+        EXPECT_EQ(Korvane_SetAcceleration(handle, 0, acceleration), KORVANE_INVALID_ARGUMENT);
+    }
+    EXPECT_EQ(Korvane_JogRel(nullptr, 0, 1.0f, 1.0f), KORVANE_INVALID_HANDLE);
+    EXPECT_EQ(Korvane_EmergencyStop(nullptr), KORVANE_INVALID_HANDLE);
+    EXPECT_EQ(Korvane_FeedHold(nullptr), KORVANE_INVALID_HANDLE);
+    EXPECT_EQ(Korvane_Resume(nullptr), KORVANE_INVALID_HANDLE);
+    EXPECT_STREQ(Korvane_GetLastError(handle), "Firmware error: error:9");
+    EXPECT_EQ(inputsBeforeFence(), Inputs{});
+}
+
+// --- Replies -----------------------------------------------------------------------------
+
+TEST_F(MotionCommands, ErrorOnFirstRangeLineStopsTheSecond) {
+    controller.respond([](const test::Input& in) {
+        if (in.is('?')) return test::reply("<Idle>\r\n");
+        return test::reply(in.line.find("max_travel") != std::string::npos ? "error:5\r\n"
+                                                                           : "ok\r\n");
+    });
+    EXPECT_EQ(Korvane_SetSoftLimitRange(handle, 1, 100.0f, 5.0f), KORVANE_FIRMWARE_ERROR);
+    EXPECT_STREQ(Korvane_GetLastError(handle), "Firmware error: error:5");
+    EXPECT_EQ(inputsBeforeFence(), Inputs{"$axes/y/max_travel_mm=100.000"});
+}
+
+TEST_F(MotionCommands, ErrorOnSecondRangeLineIsTheResult) {
+    controller.respond([](const test::Input& in) {
+        if (in.is('?')) return test::reply("<Idle>\r\n");
+        return test::reply(in.line.find("homing") != std::string::npos ? "error:6\r\n" : "ok\r\n");
+    });
+    EXPECT_EQ(Korvane_SetSoftLimitRange(handle, 1, 100.0f, 5.0f), KORVANE_FIRMWARE_ERROR);
+    EXPECT_STREQ(Korvane_GetLastError(handle), "Firmware error: error:6");
+    EXPECT_EQ(inputsBeforeFence(),
+              (Inputs{"$axes/y/max_travel_mm=100.000", "?", "$axes/y/homing/mpos_mm=5.000"}));
+}
+
+TEST_F(MotionCommands, OkWithoutStatusReportTimesOut) {
+    controller.answerQueries("");
+    const test::Clock::time_point start = test::Clock::now();
+    EXPECT_EQ(Korvane_JogRel(handle, 0, 1.0f, 100.0f), KORVANE_TIMEOUT);
+    EXPECT_GE(test::Clock::now() - start, 450ms);
+    EXPECT_STREQ(Korvane_GetLastError(handle), "Timeout waiting for response");
+    EXPECT_EQ(inputsBeforeFence(), (Inputs{"$J=G91 x1.000 F100", "?"}));
+}
+
+TEST_F(MotionCommands, ReportBeforeOkSettlesWithoutAQuery) {
+    controller.answerLines("<Jog|MPos:1,0,0>\r\nok\r\n");
+    EXPECT_EQ(Korvane_JogRel(handle, 0, 1.0f, 100.0f), KORVANE_SUCCESS);
+    EXPECT_EQ(inputsBeforeFence(), Inputs{"$J=G91 x1.000 F100"});
+}
+
+TEST_F(MotionCommands, EmergencyStopReturnsTheExchangeResult) {
+    controller.answerLines("error:2\r\n");
+    EXPECT_EQ(Korvane_EmergencyStop(handle), KORVANE_FIRMWARE_ERROR);
+    EXPECT_STREQ(Korvane_GetLastError(handle), "Firmware error: error:2");
+    controller.answerLines("ok\r\n");
+    EXPECT_EQ(Korvane_EmergencyStop(handle), KORVANE_SUCCESS);
+    EXPECT_EQ(inputsBeforeFence(), (Inputs{"$ES", "$ES", "?"}));
+}
+
+TEST_F(MotionCommands, SuccessLeavesAnEarlierMessage) {
+    leaveFirmwareError();
+    EXPECT_EQ(Korvane_JogRel(handle, 0, 1.0f, 100.0f), KORVANE_SUCCESS);
+    EXPECT_EQ(Korvane_EnableSoftLimits(handle, 0, 1), KORVANE_SUCCESS);
+    EXPECT_EQ(Korvane_Resume(handle), KORVANE_SUCCESS);
+    EXPECT_STREQ(Korvane_GetLastError(handle), "Firmware error: error:9");
+}
+
+TEST_F(MotionCommands, UnpluggedControllerFailsWrites) {
+    cacheState("<Run>", KORVANE_STATE_RUN);
+    controller.unplug();
+    EXPECT_EQ(Korvane_JogRel(handle, 0, 1.0f, 100.0f), KORVANE_WRITE_FAILED);
+    EXPECT_STREQ(Korvane_GetLastError(handle), "Serial write failed for: $J=G91 x1.000 F100");
+    EXPECT_EQ(Korvane_FeedHold(handle), KORVANE_WRITE_FAILED);
+    EXPECT_STREQ(Korvane_GetLastError(handle), "Serial write failed");
+    EXPECT_EQ(Korvane_SetSoftLimitRange(handle, 2, 1.0f, 2.0f), KORVANE_WRITE_FAILED);
+    EXPECT_STREQ(Korvane_GetLastError(handle),
+                 "Serial write failed for: $axes/z/max_travel_mm=1.000");
+}
+
+// --- Feed hold and resume ----------------------------------------------------------------
+
+TEST_F(MotionCommands, FeedHoldAfterIdleWritesNothing) {
+    cacheState("<Idle>", KORVANE_STATE_IDLE);
+    controller.clear();
+    EXPECT_EQ(Korvane_FeedHold(handle), KORVANE_SUCCESS);
+    EXPECT_EQ(inputsBeforeFence(), Inputs{});
+}
+
+// The byte goes out at once and no reply is awaited: a silent controller does not delay it.
+TEST_F(MotionCommands, FeedHoldInMotionWritesItsByteAndReadsNothing) {
+    for (const char* report : {"<Run>", "<Jog>", "<Hold:0>"}) {
+        SCOPED_TRACE(report);
+        controller.answerQueries(std::string(report) + "\r\n");
+        std::int32_t state = 0;
+        ASSERT_EQ(Korvane_GetState(handle, &state), KORVANE_SUCCESS);
+        controller.answerQueries("");
+        controller.clear();
+        const test::Clock::time_point start = test::Clock::now();
+        EXPECT_EQ(Korvane_FeedHold(handle), KORVANE_SUCCESS);
+        EXPECT_LT(test::Clock::now() - start, 250ms);
+        EXPECT_EQ(inputsBeforeFence(), Inputs{"!"});
+    }
+}
+
+TEST_F(MotionCommands, ResumeAlwaysWritesItsByte) {
+    for (const char* report : {"<Idle>", "<Hold:1>"}) {
+        SCOPED_TRACE(report);
+        controller.answerQueries(std::string(report) + "\r\n");
+        std::int32_t state = 0;
+        ASSERT_EQ(Korvane_GetState(handle, &state), KORVANE_SUCCESS);
+        controller.answerQueries("");
+        controller.clear();
+        const test::Clock::time_point start = test::Clock::now();
+        EXPECT_EQ(Korvane_Resume(handle), KORVANE_SUCCESS);
+        EXPECT_LT(test::Clock::now() - start, 250ms);
+        EXPECT_TRUE(controller.waitForRealtime('~'));
+        EXPECT_EQ(controller.received(), "~");
+    }
+}
+
+// --- Velocity mode -----------------------------------------------------------------------
+
+TEST_F(MotionCommands, VelocityModeRefusesMotionButNotTheStops) {
+    cacheState("<Run>", KORVANE_STATE_RUN);
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
+    ASSERT_TRUE(controller.waitForLine("$J=G91 x200.000 F600"));
+
+    struct Refused {
+        const char* name;
+        ResultCode (*call)(DeviceHandle, std::int32_t);
+    };
+    const Refused refused[] = {
+        {"JogAbs", [](DeviceHandle h, std::int32_t a) { return Korvane_JogAbs(h, a, 1, 100); }},
+        {"JogRel", [](DeviceHandle h, std::int32_t a) { return Korvane_JogRel(h, a, 1, 100); }},
+        {"SetPos", [](DeviceHandle h, std::int32_t a) { return Korvane_SetPos(h, a, 1); }},
+        {"SetAcceleration",
+         [](DeviceHandle h, std::int32_t a) { return Korvane_SetAcceleration(h, a, 1); }},
+        {"EnableSoftLimits",
+         [](DeviceHandle h, std::int32_t a) { return Korvane_EnableSoftLimits(h, a, 1); }},
+        {"SetSoftLimitRange",
+         [](DeviceHandle h, std::int32_t a) { return Korvane_SetSoftLimitRange(h, a, 1, 1); }},
+        {"Home", [](DeviceHandle h, std::int32_t a) { return Korvane_Home(h, a); }},
+    };
+    for (const Refused& r : refused) {
+        for (std::int32_t axis : {1, 6, -7}) {
+            SCOPED_TRACE(std::string(r.name) + " axis " + std::to_string(axis));
+            leaveFirmwareError();  // a fresh message each time shows the refusal sets its own
+            EXPECT_EQ(r.call(handle, axis), KORVANE_VELOCITY_ACTIVE);
+            EXPECT_STREQ(Korvane_GetLastError(handle), kVelocityMessage);
+        }
+    }
+    // The refusals themselves wrote nothing: the jog line is the only line on the wire.
+    EXPECT_EQ(controller.lines(), Inputs{"$J=G91 x200.000 F600"});
+
+    controller.clear();
+    EXPECT_EQ(Korvane_FeedHold(handle), KORVANE_SUCCESS);
+    EXPECT_EQ(Korvane_Resume(handle), KORVANE_SUCCESS);
+    EXPECT_EQ(Korvane_EmergencyStop(handle), KORVANE_SUCCESS);
+    EXPECT_EQ(inputsBeforeFence(), (Inputs{"!", "~", "0x85", "$ES", "?"}));
+
+    // The emergency stop ended velocity mode.
+    EXPECT_EQ(Korvane_JogRel(handle, 0, 1.0f, 100.0f), KORVANE_SUCCESS);
+}
+
+TEST_F(MotionCommands, EmergencyStopAfterWorkerEndedSendsNoJogCancel) {
+    cacheState("<Alarm:1>", KORVANE_STATE_ALARM);
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
+    // The worker sees Alarm and ends by itself; the refusals stop once it has.
+    const test::Clock::time_point start = test::Clock::now();
+    while (Korvane_Home(handle, 6) == KORVANE_VELOCITY_ACTIVE && test::Clock::now() - start < 2s) {
+        std::this_thread::sleep_for(10ms);
+    }
+    ASSERT_EQ(Korvane_Home(handle, 6), KORVANE_INVALID_ARGUMENT);
+    controller.clear();
+    EXPECT_EQ(Korvane_EmergencyStop(handle), KORVANE_SUCCESS);
+    EXPECT_EQ(inputsBeforeFence(), (Inputs{"$ES", "?"}));
+}
+
+TEST_F(MotionCommands, EmergencyStopWithFailedJogCancelSendsNothingMore) {
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
+    ASSERT_TRUE(controller.waitForLine("$J=G91 x200.000 F600"));
+    controller.unplug();
+    // A "$ES" attempt would have replaced the message with its own write failure.
+    EXPECT_EQ(Korvane_EmergencyStop(handle), KORVANE_WRITE_FAILED);
+    EXPECT_STREQ(Korvane_GetLastError(handle), "Serial write failed for jog cancel");
+    EXPECT_EQ(Korvane_Home(handle, 6), KORVANE_INVALID_ARGUMENT);
+}
+
+}  // namespace
+}  // namespace korvane
