@@ -1,0 +1,64 @@
+// The subcommands: their options, help texts and entry points.
+#pragma once
+
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "arguments.h"
+#include "console.h"
+
+namespace korvane::tool {
+
+struct CommandSpec;
+
+struct Invocation {
+    const CommandSpec& command;
+    const Arguments& args;
+    Console& console;
+
+    // Prints the problem and the subcommand's usage on stderr; returns kExitUsage.
+    int usageError(std::string_view problem) const;
+};
+
+using CommandFunction = int (*)(const Invocation&);
+
+struct CommandSpec {
+    std::string_view name;
+    std::string_view synopsis;  // the options, as the usage line shows them
+    std::string_view summary;   // one line for "korvane --help"
+    std::string_view details;   // what the options mean, for "korvane <name> --help"
+    std::vector<OptionSpec> options;
+    CommandFunction run;
+};
+
+// Every subcommand, in the order "korvane --help" lists them.
+std::vector<CommandSpec> commandTable();
+
+void printCommandHelp(const CommandSpec& command, Console& console);
+void printToolHelp(std::span<const CommandSpec> commands, Console& console);
+// The general usage on stderr, for a missing or unknown subcommand.
+void printToolUsageError(std::span<const CommandSpec> commands, Console& console,
+                         std::string_view problem);
+
+// Entry points, one file per group: query_commands.cpp, motion_commands.cpp,
+// settings_commands.cpp, velocity_command.cpp, sim_command.cpp, demo_command.cpp.
+int runStatus(const Invocation& call);
+int runPosition(const Invocation& call);
+int runUuid(const Invocation& call);
+int runMonitor(const Invocation& call);
+int runJog(const Invocation& call);
+int runJogTo(const Invocation& call);
+int runSetPos(const Invocation& call);
+int runHome(const Invocation& call);
+int runHold(const Invocation& call);
+int runResume(const Invocation& call);
+int runEstop(const Invocation& call);
+int runAccel(const Invocation& call);
+int runSoftLimits(const Invocation& call);
+int runTravel(const Invocation& call);
+int runVelocity(const Invocation& call);
+int runSim(const Invocation& call);
+int runDemo(const Invocation& call);
+
+}  // namespace korvane::tool

@@ -1,0 +1,88 @@
+#include "connection.h"
+
+#include <unistd.h>
+
+#include <optional>
+
+#include "api_names.h"
+#include "exit_codes.h"
+#include "wide_port_name.h"
+
+namespace korvane::tool {
+
+namespace {
+
+// The path the library opens for a name: absolute paths as they are, others under /dev/.
+std::string systemPath(const std::string& port) {
+    return !port.empty() && port.front() == '/' ? port : "/dev/" + port;
+}
+
+std::string portLabel(const std::string& port) {
+    const std::string path = systemPath(port);
+    return path == port ? port : port + " (" + path + ")";
+}
+
+}  // namespace
+
+std::string describeFailure(DeviceHandle handle, ResultCode result) {
+    std::string text = resultText(result);
+    if (resultStoresMessage(result)) {
+        const char* message = Korvane_GetLastError(handle);
+        if (message != nullptr && *message != '\0') text += std::string(": ") + message;
+    }
+    return text;
+}
+
+Connection::~Connection() {
+    if (handle_ != nullptr) Korvane_Disconnect(handle_);
+}
+
+int Connection::open(const std::string& port, int baud) {
+    const std::optional<std::wstring> wide = widePortName(port);
+    if (!wide) {
+        console_.error("the port name is not valid UTF-8");
+        return kExitUsage;
+    }
+    DeviceHandle handle = nullptr;
+    const ResultCode result = Korvane_Connect(wide->c_str(), baud, &handle);
+    switch (result) {
+        case KORVANE_SUCCESS:
+            handle_ = handle;
+            return kExitOk;
+        case KORVANE_PORT_OPEN_FAILED: {
+            std::string why;
+            if (access(systemPath(port).c_str(), F_OK) != 0) {
+                why = ": no such device";
+            } else {
+                why = ": busy, not a serial device, or " + std::to_string(baud) + " baud refused";
+            }
+            console_.error("cannot open port " + portLabel(port) + why + " (result " +
+                           resultText(result) + ")");
+            return kExitPortOpen;
+        }
+        case KORVANE_TIMEOUT:
+            console_.error("no controller answered on " + portLabel(port) + " within 3 s (result " +
+                           resultText(result) + ")");
+            return kExitNoController;
+        default:
+            // A failed connect hands out no handle, so there is no message to add.
+            console_.error("Korvane_Connect failed on " + portLabel(port) + ": " +
+                           resultText(result));
+            return kExitCallFailed;
+    }
+}
+
+int Connection::check(ResultCode result, std::string_view call) {
+    if (result == KORVANE_SUCCESS) return kExitOk;
+    console_.error(std::string(call) + " failed: " + describeFailure(handle_, result));
+    return kExitCallFailed;
+}
+
+int Connection::close() {
+    if (handle_ == nullptr) return kExitOk;
+    DeviceHandle handle = handle_;
+    handle_ = nullptr;
+    return check(Korvane_Disconnect(handle), "Korvane_Disconnect");
+}
+
+}  // namespace korvane::tool

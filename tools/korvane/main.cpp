@@ -1,0 +1,49 @@
+// korvane: a command-line host of the Korvane library, written on its public C API only.
+#include <clocale>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "exit_codes.h"
+
+int main(int argc, char** argv) {
+    using namespace korvane::tool;
+    // As a GUI host would: the library must format and parse its numbers the same way
+    // whatever locale the host has chosen.
+    std::setlocale(LC_ALL, "");
+    Console console = Console::standard();
+    const std::vector<CommandSpec> commands = commandTable();
+
+    if (argc < 2) {
+        printToolUsageError(commands, console, "no command given");
+        return kExitUsage;
+    }
+    const std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        printToolHelp(commands, console);
+        return kExitOk;
+    }
+    const CommandSpec* command = nullptr;
+    for (const CommandSpec& candidate : commands) {
+        if (candidate.name == name) command = &candidate;
+    }
+    if (command == nullptr) {
+        printToolUsageError(commands, console, "unknown command '" + name + "'");
+        return kExitUsage;
+    }
+
+    const std::vector<std::string> words(argv + 2, argv + argc);
+    Arguments args;
+    std::string problem;
+    const Invocation call{*command, args, console};
+    if (!parseArguments(words, command->options, &args, &problem)) {
+        return call.usageError(problem);
+    }
+    if (args.has("--help")) {
+        printCommandHelp(*command, console);
+        return kExitOk;
+    }
+    const int exit = command->run(call);
+    console.flush();
+    return exit;
+}
