@@ -157,6 +157,7 @@ TEST_P(WindowsDllWholeApi, EveryExportAgainstTheSimulator) {
     const ProgramRun run = runOn("whole-api", GetParam(), simulator.devicePath());
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(run.value("uuid"), kUuid);
+    EXPECT_EQ(run.value("version"), "1.0.0");
 
     const std::vector<std::string> expected = {
         "$H",

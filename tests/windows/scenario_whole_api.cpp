@@ -170,6 +170,9 @@ void emergencyStopAndRecover(Session& s) {
 }  // namespace
 
 bool runWholeApi(Session& s) {
+    const char* version = s.api().GetVersion();
+    s.value("version", "%s", version != nullptr ? version : "(null)");
+    if (version == nullptr || std::strcmp(version, "1.0.0") != 0) s.fail("wrong version");
     checkNullHandles(s);
     if (!s.connect()) return false;
     configureAndHome(s);
