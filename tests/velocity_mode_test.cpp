@@ -1,0 +1,401 @@
+// Velocity mode: the jog line it re-issues, and the worker driven through the exports over a
+// real pty.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <limits>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "korvane/korvane.h"
+#include "support/scripted_controller.h"
+#include "velocity/jog_line.h"
+
+namespace korvane {
+namespace {
+
+using namespace std::chrono_literals;
+using test::PtyPair;
+using test::ScriptedController;
+
+constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr float kInf = std::numeric_limits<float>::infinity();
+constexpr char kLine600[] = "$J=G91 x200.000 F600";
+constexpr char kLineMinus600[] = "$J=G91 x-200.000 F600";
+
+// --- The jog line ------------------------------------------------------------------------
+
+struct JogLineCase {
+    std::int32_t axis;
+    float velocity;
+    const char* line;
+};
+
+class JogLine : public ::testing::TestWithParam<JogLineCase> {};
+
+TEST_P(JogLine, IsTwentySecondsOfTravelWithinBounds) {
+    char line[kJogLineSize];
+    composeJogLine(GetParam().axis, GetParam().velocity, line);
+    EXPECT_STREQ(line, GetParam().line);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, JogLine,
+                         ::testing::Values(JogLineCase{0, 600.0f, "$J=G91 x200.000 F600"},
+                                           JogLineCase{2, -45.0f, "$J=G91 z-15.000 F45"},
+                                           JogLineCase{5, 100.0f, "$J=G91 c33.333 F100"},
+                                           JogLineCase{0, 0.5f, "$J=G91 x1.000 F1"},
+                                           JogLineCase{0, 2.5f, "$J=G91 x1.000 F2"},
+                                           JogLineCase{3, -0.1f, "$J=G91 a-1.000 F1"},
+                                           JogLineCase{0, -1500.5f, "$J=G91 x-500.167 F1500"},
+                                           JogLineCase{0, 8999.9f, "$J=G91 x2999.967 F8999"},
+                                           JogLineCase{1, 12000.0f, "$J=G91 y3000.000 F12000"},
+                                           JogLineCase{4, -2147483520.0f,
+                                                       "$J=G91 b-3000.000 F2147483520"}));
+
+// --- The worker over a pty ---------------------------------------------------------------
+
+bool isJogLine(const test::Input& in) {
+    return !in.realtime && in.line.rfind("$J=", 0) == 0;
+}
+
+class VelocityMode : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        controller.answer("<Idle|MPos:0.000,0.000,0.000>\r\n", "ok\r\n");
+        ASSERT_EQ(Korvane_Connect(pty.slavePathWide().c_str(), 115200, &handle), KORVANE_SUCCESS);
+        controller.clear();
+    }
+    void TearDown() override {
+        if (handle != nullptr) Korvane_Disconnect(handle);
+    }
+
+    // Puts a report with the given state into the connection's cache, where the worker
+    // reads it.
+    void cacheState(const std::string& report, std::int32_t expected) {
+        controller.answerQueries(report + "\r\n");
+        std::int32_t state = 0;
+        ASSERT_EQ(Korvane_GetState(handle, &state), KORVANE_SUCCESS);
+        ASSERT_EQ(state, expected);
+    }
+
+    // Homing with an invalid axis is refused with 6 exactly while velocity mode is active,
+    // and writes nothing either way.
+    bool velocityActive() { return Korvane_Home(handle, 6) == KORVANE_VELOCITY_ACTIVE; }
+
+    bool waitUntilInactive() {
+        const test::Clock::time_point start = test::Clock::now();
+        while (velocityActive()) {
+            if (test::Clock::now() - start > 2s) return false;
+            std::this_thread::sleep_for(10ms);
+        }
+        return true;
+    }
+
+    // The inputs so far: "?", "!", "~" for real-time bytes, "0x85" for the jog cancel, lines
+    // as they are.
+    std::vector<std::string> inputs() const {
+        std::vector<std::string> out;
+        for (const test::Input& in : controller.inputs()) {
+            if (in.is(test::kJogCancel)) {
+                out.push_back("0x85");
+            } else {
+                out.push_back(in.realtime ? std::string(1, in.byte) : in.line);
+            }
+        }
+        return out;
+    }
+
+    // The inputs up to a resume byte written now: everything the calls before it wrote.
+    std::vector<std::string> inputsBeforeFence() {
+        EXPECT_EQ(Korvane_Resume(handle), KORVANE_SUCCESS);
+        EXPECT_TRUE(controller.waitForRealtime('~'));
+        std::vector<std::string> out = inputs();
+        out.erase(std::find(out.begin(), out.end(), "~"), out.end());
+        return out;
+    }
+
+    std::vector<test::Input> jogLines() const {
+        std::vector<test::Input> out;
+        for (const test::Input& in : controller.inputs()) {
+            if (isJogLine(in)) out.push_back(in);
+        }
+        return out;
+    }
+
+    PtyPair pty;
+    ScriptedController controller{pty};
+    DeviceHandle handle = nullptr;
+};
+
+using Inputs = std::vector<std::string>;
+
+struct StateCase {
+    const char* report;
+    std::int32_t state;
+};
+
+TEST_F(VelocityMode, NullHandle) {
+    EXPECT_EQ(Korvane_VelocityStart(nullptr, 0, 600.0f), KORVANE_INVALID_HANDLE);
+    EXPECT_EQ(Korvane_VelocityStop(nullptr), KORVANE_INVALID_HANDLE);
+}
+
+TEST_F(VelocityMode, RefusedStartsChangeNothing) {
+    for (std::int32_t axis : {6, -1}) {
+        EXPECT_EQ(Korvane_VelocityStart(handle, axis, 600.0f), KORVANE_INVALID_ARGUMENT) << axis;
+    }
+    // NaN, infinity and magnitudes without a 32-bit feed word are refused like tiny ones.
+    for (float v :
+         {0.05f, -0.05f, 0.0999f, 0.0f, kNaN, kInf, -kInf, 2147483648.0f, -2147483648.0f}) {
+        EXPECT_EQ(Korvane_VelocityStart(handle, 0, v), KORVANE_INVALID_ARGUMENT) << v;
+    }
+    EXPECT_FALSE(velocityActive());
+
+    // Refused while running: the worker keeps its axis and its target.
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
+    ASSERT_TRUE(controller.waitForLine(kLine600));
+    EXPECT_EQ(Korvane_VelocityStart(handle, 6, 600.0f), KORVANE_INVALID_ARGUMENT);
+    EXPECT_EQ(Korvane_VelocityStart(handle, 0, 0.05f), KORVANE_INVALID_ARGUMENT);
+    EXPECT_EQ(Korvane_VelocityStart(handle, 0, -0.05f), KORVANE_INVALID_ARGUMENT);
+    EXPECT_EQ(Korvane_VelocityStart(handle, 0, kNaN), KORVANE_INVALID_ARGUMENT);
+    std::this_thread::sleep_for(350ms);
+    EXPECT_TRUE(velocityActive());
+    EXPECT_EQ(inputs(), Inputs{kLine600});
+}
+
+TEST_F(VelocityMode, SmallestVelocitiesGiveTheShortestJog) {
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, 0.1f), KORVANE_SUCCESS);
+    EXPECT_TRUE(controller.waitForLine("$J=G91 x1.000 F1", 1000ms)) << "the first line at once";
+    ASSERT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, -0.1f), KORVANE_SUCCESS);
+    EXPECT_TRUE(controller.waitForLine("$J=G91 x-1.000 F1", 1000ms));
+    ASSERT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+    EXPECT_EQ(inputsBeforeFence(),
+              (Inputs{"$J=G91 x1.000 F1", "0x85", "$J=G91 x-1.000 F1", "0x85"}));
+}
+
+TEST_F(VelocityMode, AlarmSleepOrDoorAtTheStartEndTheWorkerSilently) {
+    const StateCase cases[] = {{"<Alarm:1>", KORVANE_STATE_ALARM},
+                               {"<Sleep>", KORVANE_STATE_SLEEP},
+                               {"<Door:0>", KORVANE_STATE_DOOR}};
+    for (const auto& [report, state] : cases) {
+        SCOPED_TRACE(report);
+        cacheState(report, state);
+        controller.clear();
+        ASSERT_EQ(Korvane_VelocityStart(handle, 1, 600.0f), KORVANE_SUCCESS);
+        EXPECT_TRUE(waitUntilInactive());
+        EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+        std::this_thread::sleep_for(150ms);
+        EXPECT_EQ(controller.received(), "");
+    }
+}
+
+TEST_F(VelocityMode, AlarmWhileRunningEndsTheWorker) {
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
+    ASSERT_TRUE(controller.waitForLine(kLine600));
+    cacheState("<Alarm:2>", KORVANE_STATE_ALARM);
+    EXPECT_TRUE(waitUntilInactive());
+    EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+    std::this_thread::sleep_for(150ms);
+    EXPECT_EQ(inputs(), (Inputs{kLine600, "?"}));
+}
+
+TEST_F(VelocityMode, HoldHomeAndCheckDoNotEndIt) {
+    const StateCase cases[] = {{"<Hold:0>", KORVANE_STATE_HOLD},
+                               {"<Home>", KORVANE_STATE_HOME},
+                               {"<Check>", KORVANE_STATE_CHECK}};
+    for (const auto& [report, state] : cases) {
+        SCOPED_TRACE(report);
+        cacheState(report, state);
+        controller.clear();
+        ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
+        EXPECT_TRUE(controller.waitForLine(kLine600, 1000ms));
+        std::this_thread::sleep_for(300ms);
+        EXPECT_TRUE(velocityActive());
+        EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+        EXPECT_EQ(inputsBeforeFence(), (Inputs{kLine600, "0x85"}));
+    }
+}
+
+TEST_F(VelocityMode, RateChangesOnTheSameAxis) {
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
+    ASSERT_TRUE(controller.waitForLine(kLine600));
+
+    // Within the change threshold: no new line.
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.005f), KORVANE_SUCCESS);
+    std::this_thread::sleep_for(350ms);
+    EXPECT_EQ(inputs(), Inputs{kLine600});
+
+    // A reversal is a new line at the worker's next iteration, with no jog cancel first.
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, -600.0f), KORVANE_SUCCESS);
+    ASSERT_TRUE(controller.waitForLine(kLineMinus600, 1000ms));
+    EXPECT_EQ(inputs(), (Inputs{kLine600, kLineMinus600}));
+}
+
+TEST_F(VelocityMode, AxisSwitchCancelsThenStartsTheNewAxis) {
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
+    ASSERT_TRUE(controller.waitForLine(kLine600));
+    ASSERT_EQ(Korvane_VelocityStart(handle, 2, -45.0f), KORVANE_SUCCESS);
+    ASSERT_TRUE(controller.waitForLine("$J=G91 z-15.000 F45", 1000ms));
+    ASSERT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+    EXPECT_EQ(inputsBeforeFence(), (Inputs{kLine600, "0x85", "$J=G91 z-15.000 F45", "0x85"}));
+}
+
+// The worker sends no query of its own: the jog's end shows up only through the host's
+// queries, and the line is sent again no sooner than 500 ms after the previous one.
+TEST_F(VelocityMode, EndedJogIsReissuedOnceAfterTheDelay) {
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
+    ASSERT_TRUE(controller.waitForLine(kLine600));
+    cacheState("<Jog|MPos:1,0,0>", KORVANE_STATE_JOG);
+    std::this_thread::sleep_for(150ms);  // longer than the worker's pacing: it has seen Jog
+    cacheState("<Idle|MPos:3,0,0>", KORVANE_STATE_IDLE);
+
+    ASSERT_TRUE(controller.waitFor(
+        [](const std::vector<test::Input>& all) {
+            return std::count_if(all.begin(), all.end(), isJogLine) >= 2;
+        },
+        2000ms));
+    const std::vector<test::Input> first = jogLines();
+    EXPECT_EQ(first[1].line, kLine600);
+    EXPECT_GE(first[1].at - first[0].at, 450ms);
+
+    // Idle stays cached, but no motion has been seen since: no further line.
+    std::this_thread::sleep_for(800ms);
+    EXPECT_EQ(jogLines().size(), 2u);
+    EXPECT_EQ(inputs(), (Inputs{kLine600, "?", "?", kLine600}));
+}
+
+TEST_F(VelocityMode, IdleWithoutMotionSeenIsNoReissue) {
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
+    ASSERT_TRUE(controller.waitForLine(kLine600));
+    for (int i = 0; i < 4; ++i) {
+        cacheState("<Idle>", KORVANE_STATE_IDLE);
+        std::this_thread::sleep_for(150ms);
+    }
+    cacheState("<Hold:0>", KORVANE_STATE_HOLD);  // not motion either
+    std::this_thread::sleep_for(150ms);
+    cacheState("<Idle>", KORVANE_STATE_IDLE);
+    std::this_thread::sleep_for(650ms);
+    EXPECT_EQ(jogLines().size(), 1u);
+}
+
+TEST_F(VelocityMode, StopWithoutControllerDoesNothing) {
+    EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+    EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+    ASSERT_EQ(Korvane_Resume(handle), KORVANE_SUCCESS);
+    ASSERT_TRUE(controller.waitForRealtime('~'));
+    EXPECT_EQ(controller.received(), "~");
+}
+
+// Stops land at varying points of the worker's iteration, some right after a rate change
+// that it has yet to write; the jog cancel is always the last byte.
+TEST_F(VelocityMode, NoJogLineFollowsTheStop) {
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE(round);
+        controller.clear();
+        ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
+        std::this_thread::sleep_for(std::chrono::milliseconds(round * 20));
+        ASSERT_EQ(Korvane_VelocityStart(handle, 0, -600.0f), KORVANE_SUCCESS);
+        ASSERT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+        std::this_thread::sleep_for(250ms);
+        const Inputs seen = inputs();
+        ASSERT_FALSE(seen.empty());
+        EXPECT_EQ(seen.back(), "0x85");
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), "0x85"), 1);
+    }
+}
+
+TEST_F(VelocityMode, FailedJogCancelStillEndsVelocityMode) {
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
+    ASSERT_TRUE(controller.waitForLine(kLine600));
+    controller.unplug();
+    EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_WRITE_FAILED);
+    EXPECT_STREQ(Korvane_GetLastError(handle), "Serial write failed for jog cancel");
+    EXPECT_FALSE(velocityActive());
+    EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+}
+
+TEST_F(VelocityMode, DisconnectCancelsTheJogFirst) {
+    ASSERT_EQ(Korvane_VelocityStart(handle, 3, 300.0f), KORVANE_SUCCESS);
+    ASSERT_TRUE(controller.waitForLine("$J=G91 a100.000 F300"));
+    EXPECT_EQ(Korvane_Disconnect(handle), KORVANE_SUCCESS);
+    handle = nullptr;
+    ASSERT_TRUE(controller.waitForRealtime(test::kJogCancel));
+    std::this_thread::sleep_for(150ms);
+    EXPECT_EQ(inputs(), (Inputs{"$J=G91 a100.000 F300", "0x85"}));
+}
+
+// One thread keeps reversing the rate, so the worker writes a line every iteration, while
+// another queries the status as fast as it can.
+TEST_F(VelocityMode, WorkerLinesNeverInterleaveWithQueries) {
+    controller.answerQueries("<Jog|MPos:1,2,3>\r\n");
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
+    std::atomic<bool> done{false};
+    std::thread reverser([&] {
+        for (int i = 0; i < 15; ++i) {
+            std::this_thread::sleep_for(100ms);
+            EXPECT_EQ(Korvane_VelocityStart(handle, 0, i % 2 == 0 ? -600.0f : 600.0f),
+                      KORVANE_SUCCESS);
+        }
+        done = true;
+    });
+    std::size_t queries = 0;
+    while (!done) {
+        std::int32_t state = 0;
+        EXPECT_EQ(Korvane_GetState(handle, &state), KORVANE_SUCCESS);
+        EXPECT_EQ(state, KORVANE_STATE_JOG);
+        ++queries;
+    }
+    reverser.join();
+    ASSERT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+
+    std::size_t jogs = 0;
+    for (const test::Input& in : controller.inputs()) {
+        if (in.realtime) continue;
+        EXPECT_TRUE(in.line == kLine600 || in.line == kLineMinus600) << in.line;
+        ++jogs;
+    }
+    EXPECT_GE(jogs, 3u);  // the worker wrote while the queries ran
+    EXPECT_EQ(controller.countInputs([](const test::Input& in) { return in.is('?'); }), queries);
+}
+
+// Hosts must not overlap starts and stops, but a host that does must not bring the library
+// down: every call still returns one of its results, and a stop is still the last word.
+TEST_F(VelocityMode, OverlappingStartsStopsAndJogsDoNotCrash) {
+    std::vector<std::thread> threads;
+    const test::Clock::time_point until = test::Clock::now() + 1500ms;
+    for (unsigned seed = 1; seed <= 4; ++seed) {
+        threads.emplace_back([this, seed, until] {
+            std::minstd_rand random(seed);
+            while (test::Clock::now() < until) {
+                const unsigned pick = random() % 3;
+                if (pick == 0) {
+                    const std::int32_t axis = static_cast<std::int32_t>(random() % 3);
+                    const float rate = (random() % 2 == 0 ? 300.0f : -600.0f);
+                    EXPECT_EQ(Korvane_VelocityStart(handle, axis, rate), KORVANE_SUCCESS);
+                } else if (pick == 1) {
+                    EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+                } else {
+                    const ResultCode r = Korvane_JogRel(handle, 1, 1.0f, 100.0f);
+                    EXPECT_TRUE(r == KORVANE_SUCCESS || r == KORVANE_VELOCITY_ACTIVE) << r;
+                }
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    ASSERT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+    // Whatever was written before the stop returned has arrived once the resume byte has.
+    ASSERT_EQ(Korvane_Resume(handle), KORVANE_SUCCESS);
+    ASSERT_TRUE(controller.waitForRealtime('~'));
+    const std::size_t linesAtStop = jogLines().size();
+    std::this_thread::sleep_for(250ms);
+    EXPECT_EQ(jogLines().size(), linesAtStop);
+    EXPECT_FALSE(velocityActive());
+}
+
+}  // namespace
+}  // namespace korvane
