@@ -107,6 +107,13 @@ TEST(ParseFloatPrefix, FollowsStrtofRules) {
     EXPECT_TRUE(std::signbit(parseFloatPrefix("-1e-999", &end)));
     EXPECT_TRUE(std::isinf(parseFloatPrefix("123456789e300", &end)));
     EXPECT_EQ(parseFloatPrefix("0.0000000000000000000000000000000000000000000000001", &end), 0.0f);
+    // The exponent's sign alone does not decide: 1e41 written with a negative exponent is
+    // still too large, 1e-54 written with a positive one still too small.
+    EXPECT_TRUE(std::isinf(
+        parseFloatPrefix("1000000000000000000000000000000000000000000000000000e-10", &end)));
+    EXPECT_EQ(
+        parseFloatPrefix("0.00000000000000000000000000000000000000000000000000000000001e5", &end),
+        0.0f);
 }
 
 TEST(ParseInt32Prefix, ClampsTo32BitsLikeStrtol) {

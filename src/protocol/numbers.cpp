@@ -26,17 +26,38 @@ bool skipSpaceAndSign(const char*& p) {
     return *p++ == '-';
 }
 
-// from_chars leaves the value alone when it is out of range; decide between overflow and
-// underflow from the text it matched: a negative exponent, or no exponent and no digit
-// before the point other than zeros, means the value was too small.
+// from_chars leaves the value alone when it is out of range. Whether it was too large or too
+// small follows from the decimal exponent of the first significant digit: below zero the
+// magnitude is below 1, so the value underflowed.
 bool isUnderflow(const char* begin, const char* end) {
-    for (const char* p = begin; p < end; ++p) {
-        if (*p == 'e' || *p == 'E') return p + 1 < end && p[1] == '-';
+    const char* mantissaEnd = begin;
+    while (mantissaEnd < end && *mantissaEnd != 'e' && *mantissaEnd != 'E') ++mantissaEnd;
+    long exponent = 0;  // of the first significant digit, in the mantissa as written
+    bool beforePoint = true;
+    bool found = false;
+    for (const char* p = begin; p < mantissaEnd; ++p) {
+        if (*p == '.') {
+            beforePoint = false;
+        } else if (!found && *p != '0') {
+            found = true;
+            exponent = beforePoint ? 0 : exponent - 1;
+        } else if (found && beforePoint) {
+            ++exponent;
+        } else if (!found && !beforePoint) {
+            --exponent;
+        }
     }
-    for (const char* p = begin; p < end && *p != '.'; ++p) {
-        if (*p >= '1' && *p <= '9') return false;
+    const char* p = mantissaEnd + 1;
+    if (p < end) {
+        const bool negative = *p == '-';
+        if (*p == '+' || *p == '-') ++p;
+        long written = 0;
+        for (; p < end && isDigit(*p); ++p) {
+            if (written < 1000000) written = written * 10 + (*p - '0');
+        }
+        exponent += negative ? -written : written;
     }
-    return true;
+    return exponent < 0;
 }
 
 }  // namespace
