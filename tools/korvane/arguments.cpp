@@ -20,7 +20,7 @@ void Arguments::set(std::string_view name, std::string value) {
     values_.insert_or_assign(std::string(name), std::move(value));
 }
 
-bool parseArguments(const std::vector<std::string>& words, std::span<const OptionSpec> specs,
+bool parseArguments(const std::vector<std::string>& words, std::span<const OptionInfo> known,
                     Arguments* out, std::string* error) {
     for (std::size_t i = 0; i < words.size(); ++i) {
         const std::string& word = words[i];
@@ -34,15 +34,15 @@ bool parseArguments(const std::vector<std::string>& words, std::span<const Optio
         }
         const std::size_t equals = word.find('=');
         const std::string_view name = std::string_view(word).substr(0, equals);
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& candidate : specs) {
-            if (candidate.name == name) spec = &candidate;
+        const OptionInfo* option = nullptr;
+        for (const OptionInfo& candidate : known) {
+            if (candidate.name == name) option = &candidate;
         }
-        if (spec == nullptr) {
+        if (option == nullptr) {
             *error = "unknown option '" + std::string(name) + "'";
             return false;
         }
-        if (!spec->takesValue) {
+        if (!option->takesValue) {
             if (equals != std::string::npos) {
                 *error = "option '" + std::string(name) + "' takes no value";
                 return false;
@@ -55,7 +55,7 @@ bool parseArguments(const std::vector<std::string>& words, std::span<const Optio
             out->set(name, words[++i]);
         } else {
             *error = "option '" + std::string(name) + "' needs a value (" +
-                     std::string(spec->valueName) + ")";
+                     std::string(option->valueName) + ")";
             return false;
         }
     }

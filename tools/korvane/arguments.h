@@ -10,7 +10,7 @@
 
 namespace korvane::tool {
 
-struct OptionSpec {
+struct OptionInfo {
     std::string_view name;  // with its dashes: "--port"
     bool takesValue;
     std::string_view valueName;  // for usage texts: "PORT"
@@ -26,10 +26,10 @@ class Arguments {
     std::map<std::string, std::string, std::less<>> values_;
 };
 
-// Parses the words after the subcommand. "-h" and "--help" are always known. A repeated
-// option keeps its last value. False, with a message, for an unknown option, a missing
-// value or a word that is not an option.
-bool parseArguments(const std::vector<std::string>& words, std::span<const OptionSpec> specs,
+// Parses the words after the subcommand against the options it knows. "-h" and "--help" are always
+// known. A repeated option keeps its last value. False, with a message, for an unknown option, a
+// missing value or a word that is not an option.
+bool parseArguments(const std::vector<std::string>& words, std::span<const OptionInfo> known,
                     Arguments* out, std::string* error);
 
 // Reads typed values from parsed options, remembering the first problem so that a

@@ -8,10 +8,10 @@ namespace korvane::tool {
 
 namespace {
 
-constexpr OptionSpec kPort{"--port", true, "PORT"};
-constexpr OptionSpec kBaud{"--baud", true, "N"};
-constexpr OptionSpec kJson{"--json", false, ""};
-constexpr OptionSpec kAxis{"--axis", true, "A"};
+constexpr OptionInfo kPort{"--port", true, "PORT"};
+constexpr OptionInfo kBaud{"--baud", true, "N"};
+constexpr OptionInfo kJson{"--json", false, ""};
+constexpr OptionInfo kAxis{"--axis", true, "A"};
 
 constexpr std::string_view kPortHelp =
     "  --port PORT        serial port: an absolute path, or a name under /dev/ (ttyUSB0)\n"
@@ -19,7 +19,7 @@ constexpr std::string_view kPortHelp =
 
 }  // namespace
 
-std::vector<CommandSpec> commandTable() {
+std::vector<Subcommand> commandTable() {
     return {
         {"demo",
          "[--homing-ms N] [--verbose]",
@@ -194,14 +194,14 @@ std::vector<CommandSpec> commandTable() {
     };
 }
 
-void printCommandHelp(const CommandSpec& command, Console& console) {
+void printCommandHelp(const Subcommand& command, Console& console) {
     console.line("usage: korvane " + std::string(command.name) + " " +
                  std::string(command.synopsis));
     console.line("");
     console.line(std::string(command.summary));
     console.line("");
     console.print(command.details);
-    for (const OptionSpec& option : command.options) {
+    for (const OptionInfo& option : command.options) {
         if (option.name == kPort.name) {
             console.print(kPortHelp);
             break;
@@ -209,14 +209,14 @@ void printCommandHelp(const CommandSpec& command, Console& console) {
     }
 }
 
-void printToolHelp(std::span<const CommandSpec> commands, Console& console) {
+void printToolHelp(std::span<const Subcommand> commands, Console& console) {
     console.line("usage: korvane <command> [options]");
     console.line("");
     console.line("Drives a motion controller running the Korvane firmware through the Korvane");
     console.line("host library. `korvane demo` needs no hardware.");
     console.line("");
     console.line("Commands:");
-    for (const CommandSpec& command : commands) {
+    for (const Subcommand& command : commands) {
         console.line("  " + padRight(command.name, 13) + std::string(command.summary));
     }
     console.line("");
@@ -233,11 +233,11 @@ void printToolHelp(std::span<const CommandSpec> commands, Console& console) {
     console.line("  4  no controller answered on the port");
 }
 
-void printToolUsageError(std::span<const CommandSpec> commands, Console& console,
+void printToolUsageError(std::span<const Subcommand> commands, Console& console,
                          std::string_view problem) {
     console.error(problem);
     std::string names;
-    for (const CommandSpec& command : commands) {
+    for (const Subcommand& command : commands) {
         if (!names.empty()) names += ' ';
         names += command.name;
     }

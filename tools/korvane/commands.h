@@ -10,10 +10,10 @@
 
 namespace korvane::tool {
 
-struct CommandSpec;
+struct Subcommand;
 
 struct Invocation {
-    const CommandSpec& command;
+    const Subcommand& command;
     const Arguments& args;
     Console& console;
 
@@ -23,22 +23,22 @@ struct Invocation {
 
 using CommandFunction = int (*)(const Invocation&);
 
-struct CommandSpec {
+struct Subcommand {
     std::string_view name;
     std::string_view synopsis;  // the options, as the usage line shows them
     std::string_view summary;   // one line for "korvane --help"
     std::string_view details;   // what the options mean, for "korvane <name> --help"
-    std::vector<OptionSpec> options;
+    std::vector<OptionInfo> options;
     CommandFunction run;
 };
 
 // Every subcommand, in the order "korvane --help" lists them.
-std::vector<CommandSpec> commandTable();
+std::vector<Subcommand> commandTable();
 
-void printCommandHelp(const CommandSpec& command, Console& console);
-void printToolHelp(std::span<const CommandSpec> commands, Console& console);
+void printCommandHelp(const Subcommand& command, Console& console);
+void printToolHelp(std::span<const Subcommand> commands, Console& console);
 // The general usage on stderr, for a missing or unknown subcommand.
-void printToolUsageError(std::span<const CommandSpec> commands, Console& console,
+void printToolUsageError(std::span<const Subcommand> commands, Console& console,
                          std::string_view problem);
 
 // Entry points, one file per group: query_commands.cpp, motion_commands.cpp,

@@ -288,8 +288,9 @@ void DemoTour::feedHold() {
     log_.section("Feed hold and resume");
     const auto since = Clock::now();
     const float xFrom = poll(since).positions[kX];
-    step(motionLabel("Korvane_JogRel", kX, 10.0f, 600.0f), KORVANE_SUCCESS,
-         [&] { return Korvane_JogRel(handle_, kX, 10.0f, 600.0f); });
+    // Two seconds of travel: ample time to catch it under way, even on a busy machine.
+    step(motionLabel("Korvane_JogRel", kX, 10.0f, 300.0f), KORVANE_SUCCESS,
+         [&] { return Korvane_JogRel(handle_, kX, 10.0f, 300.0f); });
     pause(300);
     poll(since);
     step("Korvane_FeedHold()", KORVANE_SUCCESS, [&] { return Korvane_FeedHold(handle_); });

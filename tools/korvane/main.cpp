@@ -12,7 +12,7 @@ int main(int argc, char** argv) {
     // whatever locale the host has chosen.
     std::setlocale(LC_ALL, "");
     Console console = Console::standard();
-    const std::vector<CommandSpec> commands = commandTable();
+    const std::vector<Subcommand> commands = commandTable();
 
     if (argc < 2) {
         printToolUsageError(commands, console, "no command given");
@@ -23,8 +23,8 @@ int main(int argc, char** argv) {
         printToolHelp(commands, console);
         return kExitOk;
     }
-    const CommandSpec* command = nullptr;
-    for (const CommandSpec& candidate : commands) {
+    const Subcommand* command = nullptr;
+    for (const Subcommand& candidate : commands) {
         if (candidate.name == name) command = &candidate;
     }
     if (command == nullptr) {

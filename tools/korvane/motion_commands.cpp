@@ -1,6 +1,5 @@
 // jog, jog-to, set-pos, home, hold, resume and estop: the subcommands that move the machine
 // or stop it.
-#include <optional>
 #include <string>
 
 #include "api_names.h"

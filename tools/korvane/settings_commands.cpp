@@ -3,7 +3,6 @@
 
 #include "api_names.h"
 #include "commands.h"
-#include "connection.h"
 #include "exit_codes.h"
 #include "port_options.h"
 #include "single_call.h"

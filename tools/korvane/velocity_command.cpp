@@ -1,6 +1,6 @@
 // velocity: continuous jogging of one axis for a given time, with the position shown live.
+#include <algorithm>
 #include <chrono>
-#include <cmath>
 #include <string>
 
 #include "api_names.h"
