@@ -99,8 +99,9 @@ void Simulator::Impl::serve() {
             if (const auto due = output.nextDue()) {
                 const auto wait = std::chrono::ceil<std::chrono::milliseconds>(*due - now);
                 const int dueMs = static_cast<int>(std::max<long long>(wait.count(), 0));
-                // A full host buffer is retried shortly rather than waited for with POLLOUT.
-                timeoutMs = outputBlocked ? 2 : std::min(dueMs, kPollMs);
+                // A full host buffer is retried at the next tick rather than waited for with
+                // POLLOUT: a host that never reads must not make this loop spin.
+                timeoutMs = outputBlocked ? kPollMs : std::min(dueMs, kPollMs);
             }
         }
         pollfd p{pty.master(), POLLIN, 0};

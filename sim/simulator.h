@@ -64,12 +64,14 @@ enum class ErrorCode : int {
 
 struct SimOptions {
     std::string uuid = "6f3d2a1c-5b7e-4c09-9a8d-2e41f0c7b513";
-    int homingDurationMs = 1500;      // how long "Home" shows before the cycle ends
-    bool homingFails = false;         // the cycle ends in Alarm instead of Idle
-    int replyLatencyMs = 0;           // every reply starts this long after its request arrived
-    int outputBytesPerSecond = 0;     // paces output like a baud rate (0 = unlimited)
-    bool silent = false;              // reads and discards everything, answers nothing
-    int dropEveryNthReply = 0;        // leaves out every Nth reply (0 = none)
+    // How long "Home" shows before the cycle ends. A host sees the cycle only through its
+    // status queries, so keep it well above the time the host takes for its first one.
+    int homingDurationMs = 1500;
+    bool homingFails = false;      // the cycle ends in Alarm instead of Idle
+    int replyLatencyMs = 0;        // every reply starts this long after its request arrived
+    int outputBytesPerSecond = 0;  // paces output like a baud rate (0 = unlimited)
+    bool silent = false;           // acts on nothing and answers nothing (lines are still recorded)
+    int dropEveryNthReply = 0;     // leaves out every Nth reply (0 = none)
     std::FILE* verboseLog = nullptr;  // each received command is logged here when set
 };
 
@@ -93,6 +95,9 @@ class Simulator {
     ~Simulator();  // stop()
     Simulator(const Simulator&) = delete;
     Simulator& operator=(const Simulator&) = delete;
+
+    // start(), stop(), running() and the destructor belong to the owner's thread; everything
+    // else may be called from any thread.
 
     // Opens the pty pair and starts serving. False with error() set when the pty cannot be
     // opened or the thread cannot start. Starting a running simulator does nothing.
