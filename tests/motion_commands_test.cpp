@@ -268,6 +268,18 @@ TEST_F(MotionCommands, FeedHoldAfterIdleWritesNothing) {
     EXPECT_EQ(inputsBeforeFence(), Inputs{});
 }
 
+// Velocity mode sets the machine moving without a new report, so the cached Idle from before
+// the start must not swallow the hold.
+TEST_F(MotionCommands, FeedHoldInVelocityModeIsWrittenDespiteAnIdleCache) {
+    cacheState("<Idle>", KORVANE_STATE_IDLE);
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
+    ASSERT_TRUE(controller.waitForLine("$J=G91 x200.000 F600"));
+    controller.clear();
+    EXPECT_EQ(Korvane_FeedHold(handle), KORVANE_SUCCESS);
+    EXPECT_EQ(inputsBeforeFence(), Inputs{"!"});
+    ASSERT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+}
+
 // The byte goes out at once and no reply is awaited: a silent controller does not delay it.
 TEST_F(MotionCommands, FeedHoldInMotionWritesItsByteAndReadsNothing) {
     for (const char* report : {"<Run>", "<Jog>", "<Hold:0>"}) {

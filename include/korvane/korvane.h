@@ -236,7 +236,9 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_EmergencyStop(DeviceHandle handle);
 
 /**
  * Feed hold: writes the real-time byte "!" and reads no reply. When the most recent status
- * report showed Idle, nothing is written and the result is KORVANE_SUCCESS.
+ * report showed Idle, nothing is written and the result is KORVANE_SUCCESS, except while
+ * velocity mode runs: its worker moves the machine without new reports, so "!" is always
+ * written then.
  * @return KORVANE_SUCCESS; KORVANE_INVALID_HANDLE; KORVANE_NOT_CONNECTED;
  *         KORVANE_WRITE_FAILED ("Serial write failed").
  */

@@ -35,8 +35,9 @@ void Device::setLastError(const char* format, ...) {
 
 void Device::copyLastError(char* out) {
     std::lock_guard<std::mutex> lock(errorMutex);
-    std::strncpy(out, lastError, kErrorTextSize - 1);
-    out[kErrorTextSize - 1] = '\0';
+    const std::size_t length = strnlen(lastError, kErrorTextSize - 1);
+    std::memcpy(out, lastError, length);
+    std::memset(out + length, 0, kErrorTextSize - length);
 }
 
 void Device::storeStatus(const StatusReport& report) {

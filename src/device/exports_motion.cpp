@@ -126,9 +126,13 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_EmergencyStop(DeviceHandle handle) {
 KORVANE_API ResultCode KORVANE_CALL Korvane_FeedHold(DeviceHandle handle) {
     if (handle == nullptr) return KORVANE_INVALID_HANDLE;
     Device* device = toDevice(handle);
-    // A machine last seen Idle has nothing to hold.
+    // A machine last seen Idle has nothing to hold. Not so in velocity mode: the worker sets
+    // the machine moving without refreshing the status cache, so an Idle seen before the
+    // start says nothing, and skipping the hold would lose a stop command.
     std::int32_t state = KORVANE_STATE_UNKNOWN;
-    if (device->cachedState(&state) && state == KORVANE_STATE_IDLE) return KORVANE_SUCCESS;
+    if (!device->velocityActive() && device->cachedState(&state) && state == KORVANE_STATE_IDLE) {
+        return KORVANE_SUCCESS;
+    }
     return writeRealtimeByte(device, '!');
 }
 
