@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "korvane/korvane.h"
@@ -181,6 +182,15 @@ TEST_F(Homing, LinesInEveryWindowNeedNoFurtherPoll) {
     script(stream, {});
     ASSERT_EQ(Korvane_Home(handle, 1), KORVANE_SUCCESS);
     EXPECT_EQ(controller.countInputs(isPoll), 1u);
+}
+
+// Reports from before the call say nothing about the cycle it starts.
+TEST_F(Homing, EarlierInputIsDiscarded) {
+    controller.send("<Home>\r\n<Idle>\r\n");
+    std::this_thread::sleep_for(50ms);
+    script(test::reply("ok\r\n"), {test::reply("<Home>\r\n"), test::reply("<Alarm:1>\r\n")});
+    EXPECT_EQ(Korvane_Home(handle, 0), KORVANE_FIRMWARE_ERROR);
+    EXPECT_STREQ(Korvane_GetLastError(handle), "Homing failed: alarm state");
 }
 
 TEST_F(Homing, UnpluggedControllerFailsTheCommand) {

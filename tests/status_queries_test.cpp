@@ -205,6 +205,31 @@ TEST_F(StatusQueries, UnpluggedControllerFailsTheWrite) {
     EXPECT_TRUE(out.untouched());
 }
 
+// Replies that arrived before a call, or after the line that settled the previous one,
+// belong to no call and must not answer the next.
+TEST_F(StatusQueries, EarlierInputIsDiscarded) {
+    controller.answerQueries("<Idle>\r\n<Alarm:1>\r\n");
+    std::int32_t state = 0;
+    ASSERT_EQ(Korvane_GetState(handle, &state), KORVANE_SUCCESS);
+    ASSERT_EQ(state, KORVANE_STATE_IDLE);
+    std::this_thread::sleep_for(50ms);
+    controller.answerQueries("<Run>\r\n");
+    ASSERT_EQ(Korvane_GetState(handle, &state), KORVANE_SUCCESS);
+    EXPECT_EQ(state, KORVANE_STATE_RUN);
+
+    controller.send("<Door:1>\r\nid=stale\r\n");
+    std::this_thread::sleep_for(50ms);
+    ASSERT_EQ(Korvane_GetState(handle, &state), KORVANE_SUCCESS);
+    EXPECT_EQ(state, KORVANE_STATE_RUN);
+
+    controller.send("id=stale\r\n");
+    std::this_thread::sleep_for(50ms);
+    answerUuidWith(test::reply("id=fresh\r\n"));
+    char buffer[16];
+    ASSERT_EQ(Korvane_GetDeviceUUID(handle, buffer, sizeof buffer), KORVANE_SUCCESS);
+    EXPECT_STREQ(buffer, "fresh");
+}
+
 // --- Device UUID -------------------------------------------------------------------------
 
 struct UuidCase {
@@ -217,7 +242,7 @@ class UuidAnswer : public StatusQueries, public ::testing::WithParamInterface<Uu
 
 TEST_P(UuidAnswer, TakesTheFirstOtherLine) {
     answerUuidWith(test::reply(GetParam().reply));
-    char buffer[64];
+    char buffer[300];
     std::memset(buffer, 'Z', sizeof buffer);
     ASSERT_EQ(Korvane_GetDeviceUUID(handle, buffer, sizeof buffer), KORVANE_SUCCESS);
     EXPECT_EQ(std::string(buffer), GetParam().value);
@@ -239,7 +264,9 @@ INSTANTIATE_TEST_SUITE_P(
         UuidCase{"AnythingStartingWithOkSkipped", "okay=1\r\nid=2\r\n", "2"},
         UuidCase{"UnparsableReportSkipped", "<Bogus|x>\r\n<Idle\r\nid=3\r\n", "3"},
         UuidCase{"FirstOtherLineWhateverItHolds", "[MSG:hello]\r\nid=4\r\n", "[MSG:hello]"},
-        UuidCase{"LfAloneAndCrInside", "u\ru\nid=5\n", "uu"}),
+        UuidCase{"LfAloneAndCrInside", "u\ru\nid=5\n", "uu"},
+        UuidCase{"LineCutAt255Characters", "id=" + std::string(297, 'x') + "\r\n",
+                 std::string(252, 'x')}),
     [](const ::testing::TestParamInfo<UuidCase>& param) { return std::string(param.param.name); });
 
 TEST_F(StatusQueries, UuidErrorLineFailsAndLeavesBufferAlone) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <limits>
@@ -55,7 +56,14 @@ INSTANTIATE_TEST_SUITE_P(Table, JogLine,
                                            JogLineCase{0, 8999.9f, "$J=G91 x2999.967 F8999"},
                                            JogLineCase{1, 12000.0f, "$J=G91 y3000.000 F12000"},
                                            JogLineCase{4, -2147483520.0f,
-                                                       "$J=G91 b-3000.000 F2147483520"}));
+                                                       "$J=G91 b-3000.000 F2147483520"}),
+                         [](const ::testing::TestParamInfo<JogLineCase>& param) {
+                             std::string name = param.param.line + 7;  // after "$J=G91 "
+                             for (char& c : name) {
+                                 if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+                             }
+                             return name;
+                         });
 
 // --- The worker over a pty ---------------------------------------------------------------
 
@@ -194,14 +202,21 @@ TEST_F(VelocityMode, AlarmSleepOrDoorAtTheStartEndTheWorkerSilently) {
     }
 }
 
-TEST_F(VelocityMode, AlarmWhileRunningEndsTheWorker) {
+TEST_F(VelocityMode, AlarmWhileRunningEndsTheWorkerUntilANewStart) {
     ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
     ASSERT_TRUE(controller.waitForLine(kLine600));
     cacheState("<Alarm:2>", KORVANE_STATE_ALARM);
     EXPECT_TRUE(waitUntilInactive());
-    EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
     std::this_thread::sleep_for(150ms);
     EXPECT_EQ(inputs(), (Inputs{kLine600, "?"}));
+
+    // A new start replaces the ended worker with a fresh one.
+    cacheState("<Idle>", KORVANE_STATE_IDLE);
+    ASSERT_EQ(Korvane_VelocityStart(handle, 1, -300.0f), KORVANE_SUCCESS);
+    EXPECT_TRUE(controller.waitForLine("$J=G91 y-100.000 F300"));
+    EXPECT_TRUE(velocityActive());
+    EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+    EXPECT_EQ(inputsBeforeFence(), (Inputs{kLine600, "?", "?", "$J=G91 y-100.000 F300", "0x85"}));
 }
 
 TEST_F(VelocityMode, HoldHomeAndCheckDoNotEndIt) {
@@ -294,7 +309,7 @@ TEST_F(VelocityMode, StopWithoutControllerDoesNothing) {
 // Stops land at varying points of the worker's iteration, some right after a rate change
 // that it has yet to write; the jog cancel is always the last byte.
 TEST_F(VelocityMode, NoJogLineFollowsTheStop) {
-    for (int round = 0; round < 8; ++round) {
+    for (int round = 0; round < 6; ++round) {
         SCOPED_TRACE(round);
         controller.clear();
         ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
@@ -307,6 +322,27 @@ TEST_F(VelocityMode, NoJogLineFollowsTheStop) {
         EXPECT_EQ(seen.back(), "0x85");
         EXPECT_EQ(std::count(seen.begin(), seen.end(), "0x85"), 1);
     }
+}
+
+// The worker has a line to write but waits for the port behind a slow query when the stop
+// comes: once the stop is requested, that line must not go out, before or after the cancel.
+TEST_F(VelocityMode, LineWaitingForThePortIsDroppedByTheStop) {
+    controller.respond([](const test::Input& in) {
+        return in.is('?') ? test::replyAfter(300, "<Idle>\r\n") : test::Script{};
+    });
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
+    ASSERT_TRUE(controller.waitForLine(kLine600));
+    std::thread query([this] {
+        std::int32_t state = 0;
+        EXPECT_EQ(Korvane_GetState(handle, &state), KORVANE_SUCCESS);
+    });
+    ASSERT_TRUE(controller.waitForRealtime('?'));
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, -600.0f), KORVANE_SUCCESS);
+    std::this_thread::sleep_for(150ms);  // the worker has taken up the reversal by now
+    EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+    query.join();
+    std::this_thread::sleep_for(250ms);
+    EXPECT_EQ(inputs(), (Inputs{kLine600, "?", "0x85"}));
 }
 
 TEST_F(VelocityMode, FailedJogCancelStillEndsVelocityMode) {
