@@ -224,6 +224,27 @@ TEST_F(MotionCommands, OkWithoutStatusReportTimesOut) {
     EXPECT_EQ(inputsBeforeFence(), (Inputs{"$J=G91 x1.000 F100", "?"}));
 }
 
+// Jogs wait half a second, the emergency stop one second and settings two: a silent
+// controller shows each limit.
+TEST_F(MotionCommands, SilenceTimesOutAtEachCommandsLimit) {
+    controller.answer("", "");
+    const auto spentOn = [&](auto call) {
+        const test::Clock::time_point start = test::Clock::now();
+        EXPECT_EQ(call(), KORVANE_TIMEOUT);
+        EXPECT_STREQ(Korvane_GetLastError(handle), "Timeout waiting for response");
+        return test::Clock::now() - start;
+    };
+    const auto jog = spentOn([&] { return Korvane_JogAbs(handle, 0, 1.0f, 100.0f); });
+    EXPECT_GE(jog, 450ms);
+    EXPECT_LT(jog, 1500ms);
+    const auto stop = spentOn([&] { return Korvane_EmergencyStop(handle); });
+    EXPECT_GE(stop, 950ms);
+    EXPECT_LT(stop, 1900ms);
+    const auto setting = spentOn([&] { return Korvane_SetAcceleration(handle, 0, 10.0f); });
+    EXPECT_GE(setting, 1950ms);
+    EXPECT_LT(setting, 3500ms);
+}
+
 TEST_F(MotionCommands, ReportBeforeOkSettlesWithoutAQuery) {
     controller.answerLines("<Jog|MPos:1,0,0>\r\nok\r\n");
     EXPECT_EQ(Korvane_JogRel(handle, 0, 1.0f, 100.0f), KORVANE_SUCCESS);

@@ -355,6 +355,18 @@ TEST_F(VelocityMode, FailedJogCancelStillEndsVelocityMode) {
     EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
 }
 
+TEST_F(VelocityMode, FailedJogLineEndsTheWorkerSilently) {
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
+    ASSERT_TRUE(controller.waitForLine(kLine600));
+    controller.unplug();
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, -600.0f), KORVANE_SUCCESS);  // a line to write
+    std::this_thread::sleep_for(500ms);
+    EXPECT_FALSE(velocityActive());
+    EXPECT_STREQ(Korvane_GetLastError(handle), "");
+    // The worker ended by itself: no jog cancel is attempted, so nothing fails.
+    EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+}
+
 TEST_F(VelocityMode, DisconnectCancelsTheJogFirst) {
     ASSERT_EQ(Korvane_VelocityStart(handle, 3, 300.0f), KORVANE_SUCCESS);
     ASSERT_TRUE(controller.waitForLine("$J=G91 a100.000 F300"));
