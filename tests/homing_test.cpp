@@ -153,7 +153,7 @@ TEST_F(Homing, OnlyAStateAfterHomeEndsTheWait) {
     script(test::reply("ok\r\n\r\n[MSG:Homing]\r\n"),
            {test::reply("<Alarm:1>\r\n"), test::reply("<Idle>\r\nok\r\n"),
             test::reply("<Home>\r\n"), test::reply("<Home>\r\n<Bogus>\r\n"),
-            test::reply("<Home>\r\n"), test::reply("<Jog|MPos:1,2,3>\r\n")});
+            test::reply("[MSG:Homing]\r\n<Home>\r\n"), test::reply("<Jog|MPos:1,2,3>\r\n")});
     EXPECT_EQ(Korvane_Home(handle, 3), KORVANE_SUCCESS);
     EXPECT_EQ(controller.countInputs(isPoll), 6u);
     EXPECT_TRUE(feedHoldWrites()) << "the Jog report that ended the wait is cached";
@@ -185,6 +185,16 @@ TEST_F(Homing, LinesInEveryWindowNeedNoFurtherPoll) {
 }
 
 // Reports from before the call say nothing about the cycle it starts.
+// A line still incomplete when its window runs out is dropped with the window: its rest
+// arrives as a line of its own and means nothing.
+TEST_F(Homing, PartialLineDiesWithItsWindow) {
+    script(test::reply("ok\r\n"), {test::reply("<Home>\r\n"), Script{{0, "<Id"}, {300, "le>\r\n"}},
+                                   test::reply("<Alarm:3>\r\n")});
+    EXPECT_EQ(Korvane_Home(handle, 0), KORVANE_FIRMWARE_ERROR);
+    EXPECT_STREQ(Korvane_GetLastError(handle), "Homing failed: alarm state");
+    EXPECT_EQ(controller.countInputs(isPoll), 3u);
+}
+
 TEST_F(Homing, EarlierInputIsDiscarded) {
     controller.send("<Home>\r\n<Idle>\r\n");
     std::this_thread::sleep_for(50ms);
