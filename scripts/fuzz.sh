@@ -12,21 +12,7 @@ if ! [[ "$seconds" =~ ^[1-9][0-9]*$ ]]; then
     exit 2
 fi
 
-packages=(clang libclang-rt-14-dev llvm cmake make)
-missing=()
-for p in "${packages[@]}"; do
-    dpkg -s "$p" 2>/dev/null | grep -q '^Status: install ok installed' || missing+=("$p")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-    if [ "$(id -u)" -ne 0 ]; then
-        echo "Missing packages: ${missing[*]} (run as root, or install them first)" >&2
-        exit 1
-    fi
-    echo "Installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -q
-    apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+scripts/install-deps.sh fuzz
 
 build=build/fuzz
 targets=(fuzz_status_report fuzz_line_assembly fuzz_uuid_reply fuzz_homing_lines fuzz_numbers)

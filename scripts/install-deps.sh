@@ -1,17 +1,28 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the demo need on a Debian 12 machine, as root.
 # Idempotent: packages already present are not touched, and nothing is fetched then.
-#   scripts/install-deps.sh build    compiler and CMake (enough for the demo)
-#   scripts/install-deps.sh test     everything the test command uses
+#   scripts/install-deps.sh build      compiler and CMake (enough for the demo)
+#   scripts/install-deps.sh windows    the MinGW-w64 cross compiler and Wine
+#   scripts/install-deps.sh fuzz       clang with libFuzzer and the sanitizer runtimes
+#   scripts/install-deps.sh test       everything the test command uses (the default)
 set -euo pipefail
 
 want="${1:-test}"
-packages=(cmake g++ make pkg-config)
-if [ "$want" = test ]; then
-    packages+=(libgtest-dev libgmock-dev googletest libbenchmark-dev locales
-               g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64
-               clang libclang-rt-14-dev llvm)
-fi
+build=(cmake g++ make pkg-config)
+unit=(libgtest-dev libgmock-dev googletest libbenchmark-dev locales)
+# wine brings the wine command; wine64 alone runs the 64-bit programs the tests use.
+windows=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64)
+fuzz=(clang libclang-rt-14-dev llvm)
+case "$want" in
+    build) packages=("${build[@]}") ;;
+    windows) packages=("${build[@]}" "${unit[@]}" "${windows[@]}") ;;
+    fuzz) packages=("${build[@]}" "${fuzz[@]}") ;;
+    test) packages=("${build[@]}" "${unit[@]}" "${windows[@]}" "${fuzz[@]}") ;;
+    *)
+        echo "usage: $0 [build|windows|fuzz|test]" >&2
+        exit 2
+        ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -23,27 +23,6 @@ fail() {
     exit 1
 }
 
-# Packages of a fresh Debian 12 machine that the build and the tests need. wine provides the
-# wine command; wine64 alone runs 64-bit programs, which is all the tests use.
-packages=(cmake make g++ libgtest-dev
-          g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64)
-
-install_missing_packages() {
-    local missing=() p
-    for p in "${packages[@]}"; do
-        dpkg -s "$p" 2>/dev/null | grep -q '^Status: install ok installed' || missing+=("$p")
-    done
-    if ((${#missing[@]} == 0)); then
-        pass "packages present: ${packages[*]}"
-        return
-    fi
-    ((EUID == 0)) || fail "missing packages (run as root to install them): ${missing[*]}"
-    echo "installing: ${missing[*]}"
-    apt-get update
-    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
-    pass "packages installed: ${missing[*]}"
-}
-
 cross_build() {
     local generator=()
     if [[ ! -f $cross/CMakeCache.txt ]] && command -v ninja >/dev/null; then
@@ -121,7 +100,7 @@ run_wine_tests() {
 
 start=$SECONDS
 step "packages"
-install_missing_packages
+"$root/scripts/install-deps.sh" windows
 step "cross build ($cross)"
 cross_build
 dll=$cross/src/Korvane.dll
