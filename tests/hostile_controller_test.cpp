@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <array>
@@ -35,6 +36,7 @@ using test::ScriptedController;
 
 constexpr long long kQueryLimitMs = 500;
 constexpr long long kUuidLimitMs = 2000;
+constexpr long long kWriteBudgetMs = 1000 + 10 * 1;  // a single real-time byte
 constexpr long long kMarginMs = 1500;
 constexpr int32_t kUntouchedState = 42;
 
@@ -44,8 +46,8 @@ long long msSince(test::Clock::time_point start) {
 }
 
 // Writes text to the controller's side over and over, until destroyed: a controller that
-// reports unasked, as fast as the host takes it. Whole lines only, and never more than the
-// host's side holds unread, so that no write can block and every reply line stays whole.
+// reports unasked, as fast as the host takes it. Whole lines only, and little more than the
+// host's side holds unread, so that every reply line stays whole.
 class Flood {
   public:
     Flood(const PtyPair& pty, std::string text)
@@ -57,11 +59,20 @@ class Flood {
                       std::this_thread::sleep_for(1ms);
                       continue;
                   }
-                  if (::write(fd, text.data(), text.size()) < 0) return;
+                  if (::write(fd, text.data(), text.size()) < 0) break;
               }
+              finished_.store(true);
           }) {}
     ~Flood() {
         stop_.store(true);
+        // A write may still wait for room that nobody makes once the calls are over: read
+        // the host's side empty until the thread has noticed the stop.
+        while (!finished_.load()) {
+            char sink[4096];
+            while (::read(hostSide_, sink, sizeof sink) > 0) {
+            }
+            std::this_thread::sleep_for(1ms);
+        }
         thread_.join();
         ::close(hostSide_);
     }
@@ -70,9 +81,21 @@ class Flood {
 
   private:
     std::atomic<bool> stop_{false};
+    std::atomic<bool> finished_{false};
     int hostSide_;
     std::thread thread_;
 };
+
+// value is what is left of one of lines when its start has been cut away.
+bool isTailOf(const std::string& value, const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) {
+        if (!value.empty() && value.size() < line.size() &&
+            line.compare(line.size() - value.size(), value.size(), value) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
 
 // The first k bytes of text at once, the rest after the reading window has closed.
 Script splitAt(const std::string& text, std::size_t k, int gapMs) {
@@ -253,7 +276,8 @@ TEST_F(Hostile, LinesWithNoEndSettleNothing) {
 // --- Floods -------------------------------------------------------------------------------
 
 TEST_F(Hostile, AFloodOfStatusReportsStillAnswersEveryCall) {
-    Flood flood(pty, "<Run|MPos:7.000,8.000,9.000|FS:100,0|Lim:1,0,0,0>\r\n");
+    const std::string kReport = "<Run|MPos:7.000,8.000,9.000|FS:100,0|Lim:1,0,0,0>";
+    Flood flood(pty, kReport + "\r\n");
     controller.respond([](const Input& in) -> Script {
         if (in.isLine("$device_uuid")) return test::reply("device_uuid=flooded\r\n");
         return {};
@@ -268,9 +292,71 @@ TEST_F(Hostile, AFloodOfStatusReportsStillAnswersEveryCall) {
         // A report before the "ok" settles a command at once.
         ASSERT_EQ(Korvane_JogRel(handle, 0, 1.0f, 100.0f), KORVANE_SUCCESS) << i;
     }
-    char buffer[32] = {};
-    ASSERT_EQ(uuidQuery(buffer, sizeof buffer), KORVANE_SUCCESS);
-    EXPECT_STREQ(buffer, "flooded");
+    // The purge that starts the UUID query may cut a report in two, and the UUID query takes
+    // any line that is not "ok", an error or a report as its answer: the tail of a cut report
+    // is such a line. Anything else must be the real answer, which comes through in the end.
+    bool answered = false;
+    for (int attempt = 0; attempt < 10 && !answered; ++attempt) {
+        char buffer[64] = {};
+        ASSERT_EQ(uuidQuery(buffer, sizeof buffer), KORVANE_SUCCESS);
+        answered = std::string(buffer) == "flooded";
+        if (!answered) {
+            EXPECT_TRUE(isTailOf(buffer, {kReport})) << buffer;
+        }
+    }
+    EXPECT_TRUE(answered);
+}
+
+TEST_F(Hostile, AFloodThatNeverAnswersEndsEachCallAtItsLimit) {
+    // Every line completes a window, so only the limit test between lines ends the calls.
+    Flood flood(pty, "<Bogus|MPos:1,2,3>\r\nok\r\n<Idle|MPos:1,2,3\r\n");
+    int32_t state = kUntouchedState;
+    EXPECT_EQ(stateQuery(&state), KORVANE_TIMEOUT);
+    EXPECT_EQ(state, kUntouchedState);
+    char buffer[32];
+    std::memset(buffer, 0x55, sizeof buffer);
+    const ResultCode uuid = uuidQuery(buffer, sizeof buffer);
+    if (uuid == KORVANE_SUCCESS) {
+        // The tail of a line that the purge cut is the only line the UUID query can take.
+        EXPECT_TRUE(isTailOf(buffer, {"<Bogus|MPos:1,2,3>", "<Idle|MPos:1,2,3"})) << buffer;
+    } else {
+        EXPECT_EQ(uuid, KORVANE_TIMEOUT);
+        EXPECT_EQ(buffer[0], 0x55);
+    }
+}
+
+// On a port whose driver has output flow control on (the library leaves it as it finds it),
+// a stop character from the controller holds every write: each one gives up within its
+// budget, and the connection works again once the controller lets go.
+TEST_F(Hostile, FlowControlStopHoldsWritesOnlyForTheirBudget) {
+    {
+        const int hostSide = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(hostSide, 0);
+        termios tio{};
+        ASSERT_EQ(tcgetattr(hostSide, &tio), 0);
+        tio.c_iflag |= IXON;
+        ASSERT_EQ(tcsetattr(hostSide, TCSANOW, &tio), 0);
+        ::close(hostSide);
+    }
+    controller.answerQueries("<Run>\r\n");
+    int32_t state = 0;
+    ASSERT_EQ(stateQuery(&state), KORVANE_SUCCESS);
+
+    controller.send("\x13");  // XOFF
+    std::this_thread::sleep_for(50ms);
+    for (int i = 0; i < 2; ++i) {
+        const auto start = test::Clock::now();
+        EXPECT_EQ(Korvane_FeedHold(handle), KORVANE_WRITE_FAILED);
+        EXPECT_LE(msSince(start), kWriteBudgetMs + kMarginMs);
+    }
+    EXPECT_EQ(lastError(), "Serial write failed");
+    EXPECT_EQ(stateQuery(&state, kWriteBudgetMs), KORVANE_WRITE_FAILED);
+
+    controller.send("\x11");  // XON
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(Korvane_FeedHold(handle), KORVANE_SUCCESS);
+    ASSERT_EQ(stateQuery(&state), KORVANE_SUCCESS);
+    EXPECT_EQ(state, KORVANE_STATE_RUN);
 }
 
 // --- Numbers ------------------------------------------------------------------------------
