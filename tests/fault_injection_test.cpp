@@ -168,6 +168,28 @@ class CablePull : public ::testing::Test {
         return false;
     }
 
+    // The device stops taking bytes, as when flow control is held: the controller no longer
+    // reads, and what the pty can hold towards it is filled up through a second descriptor
+    // of our own, so that the library's next write finds no room at all.
+    void stallDevice() {
+        controller->stop();
+        const int filler = ::open(pty->slavePath().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
+        ASSERT_GE(filler, 0);
+        // The kernel moves queued bytes on to the controller's side in the background, and
+        // takes small writes where a large one no longer fits: fill down to single bytes
+        // until several rounds in a row find no room.
+        const std::string block(1024, 'x');
+        for (int quietRounds = 0; quietRounds < 5;) {
+            bool wrote = false;
+            for (std::size_t size : {std::size_t{1024}, std::size_t{64}, std::size_t{1}}) {
+                while (::write(filler, block.data(), size) > 0) wrote = true;
+            }
+            quietRounds = wrote ? 0 : quietRounds + 1;
+            std::this_thread::sleep_for(20ms);
+        }
+        ::close(filler);
+    }
+
     int baselineDescriptors = 0;
     std::unique_ptr<PtyPair> pty;
     std::unique_ptr<ScriptedController> controller;
@@ -432,24 +454,7 @@ TEST_F(CablePull, DisconnectInVelocityModeAfterThePullReleasesEverything) {
 // --- A cable that takes nothing: the device is there but never reads ----------------------
 
 TEST_F(CablePull, StalledDeviceMakesWritesGiveUp) {
-    controller->stop();
-    // Fill what the pty can hold towards the controller, through a second descriptor of our
-    // own, so that the library's next write finds no room at all.
-    const int filler = ::open(pty->slavePath().c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK);
-    ASSERT_GE(filler, 0);
-    // The kernel moves queued bytes on to the controller's side in the background, and
-    // takes small writes where a large one no longer fits: fill down to single bytes until
-    // several rounds in a row find no room.
-    const std::string block(1024, 'x');
-    for (int quietRounds = 0; quietRounds < 5;) {
-        bool wrote = false;
-        for (std::size_t size : {std::size_t{1024}, std::size_t{64}, std::size_t{1}}) {
-            while (::write(filler, block.data(), size) > 0) wrote = true;
-        }
-        quietRounds = wrote ? 0 : quietRounds + 1;
-        std::this_thread::sleep_for(20ms);
-    }
-    ::close(filler);
+    stallDevice();
 
     const Timed hold = timed([&] { return Korvane_FeedHold(handle); });
     EXPECT_EQ(hold.result, KORVANE_WRITE_FAILED);
@@ -465,6 +470,23 @@ TEST_F(CablePull, StalledDeviceMakesWritesGiveUp) {
     EXPECT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
     EXPECT_TRUE(velocityModeEnds());
     EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+}
+
+TEST_F(CablePull, DisconnectWhileTheWorkerIsStuckInAWriteEndsWithinTwoWriteBudgets) {
+    controller->answerQueries("");
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
+    ASSERT_TRUE(controller->waitForLine("$J=G91 x200.000 F600"));
+    stallDevice();
+    // A new rate: the worker's next line waits for room that never comes, holding the port.
+    ASSERT_EQ(Korvane_VelocityStart(handle, 0, 300.0f), KORVANE_SUCCESS);
+    std::this_thread::sleep_for(300ms);
+    // The jog cancel waits for that line to give up, then gives up itself; the result of
+    // the disconnect is 0 all the same.
+    const Timed closed = timed([&] { return Korvane_Disconnect(handle); });
+    handle = nullptr;
+    EXPECT_EQ(closed.result, KORVANE_SUCCESS);
+    EXPECT_LE(closed.ms, 2 * kWriteBudgetMs + kMarginMs);
+    EXPECT_EQ(descriptorsOn(pty->slavePath()), 1) << "only the test's own slave end";
 }
 
 // --- Connections --------------------------------------------------------------------------
