@@ -206,6 +206,18 @@ void queryTraffic(DeviceHandle handle, HostThread& self, Clock::time_point deadl
     }
 }
 
+// Asks for the state until the machine is Idle or the time is up.
+void waitForIdle(DeviceHandle handle, HostThread& self, Clock::duration limit) {
+    const auto until = Clock::now() + limit;
+    while (Clock::now() < until) {
+        int32_t state = 0;
+        const ResultCode r =
+            self.call("Korvane_GetState", [&] { return Korvane_GetState(handle, &state); });
+        if (r == KORVANE_SUCCESS && state == KORVANE_STATE_IDLE) return;
+        std::this_thread::sleep_for(20ms);
+    }
+}
+
 // Everything that moves the machine or changes it, from one thread, as the host's rules ask
 // for velocity mode: jogs, settings, a spell of velocity mode, now and then an emergency stop
 // and the homing cycle that clears its alarm.
@@ -214,7 +226,8 @@ void motionTraffic(DeviceHandle handle, HostThread& self, Clock::time_point dead
         const int axis = round % 3;
         self.call("Korvane_JogRel", [&] { return Korvane_JogRel(handle, axis, 0.5f, 3000.0f); });
         self.call("Korvane_JogAbs", [&] { return Korvane_JogAbs(handle, axis, 1.0f, 3000.0f); });
-        std::this_thread::sleep_for(50ms);
+        // The controller takes settings only at rest.
+        waitForIdle(handle, self, 2s);
         self.call("Korvane_SetAcceleration",
                   [&] { return Korvane_SetAcceleration(handle, axis, 500.0f); });
         self.call("Korvane_EnableSoftLimits",
