@@ -524,25 +524,17 @@ TEST_F(Hostile, ErrorSplitAtEveryByte) {
 // The UUID query reads lines in 100 ms reads, each of which starts a new line: a reply torn
 // across two reads loses its first part, and the rest, when it holds any text, is taken as
 // the whole answer.
+// The UUID query keeps a partial line across its reads, so a reply torn anywhere, even
+// between its CR and LF, still arrives whole instead of as a wrong, shortened UUID.
 TEST_F(Hostile, UuidReplySplitAtEveryByte) {
     const std::string answerLine = "device_uuid=6f3d\r\n";
-    const std::string text = "device_uuid=6f3d";
     for (std::size_t k = 1; k < answerLine.size(); ++k) {
         SCOPED_TRACE("split after byte " + std::to_string(k));
         answerWith({}, splitAt(answerLine, k, 250));
         char buffer[32];
         std::memset(buffer, 0x55, sizeof buffer);
-        const ResultCode result = uuidQuery(buffer, sizeof buffer);
-        const std::string rest = k < text.size() ? text.substr(k) : "";
-        if (rest.empty()) {
-            EXPECT_EQ(result, KORVANE_TIMEOUT);
-            EXPECT_EQ(lastError(), "Timeout waiting for UUID");
-            continue;
-        }
-        ASSERT_EQ(result, KORVANE_SUCCESS);
-        const std::size_t equals = rest.find('=');
-        EXPECT_STREQ(buffer,
-                     equals == std::string::npos ? rest.c_str() : rest.substr(equals + 1).c_str());
+        ASSERT_EQ(uuidQuery(buffer, sizeof buffer), KORVANE_SUCCESS);
+        EXPECT_STREQ(buffer, "6f3d");
     }
 }
 
