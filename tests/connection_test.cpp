@@ -20,10 +20,7 @@ using test::ScriptedController;
 
 const DeviceHandle kUntouched = reinterpret_cast<DeviceHandle>(0x1234);
 
-long msSince(test::Clock::time_point start) {
-    return static_cast<long>(
-        std::chrono::duration_cast<milliseconds>(test::Clock::now() - start).count());
-}
+using test::msSince;
 
 TEST(Connect, RefusesNullArgumentsWithoutWriting) {
     DeviceHandle handle = kUntouched;

@@ -46,10 +46,7 @@ constexpr long long kHomingLimitMs = 30000;
 constexpr long long kWriteBudgetMs = 1000 + 10 * 64;  // the longest command written here
 constexpr long long kMarginMs = 1500;
 
-long long msSince(test::Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(test::Clock::now() - start)
-        .count();
-}
+using test::msSince;
 
 // Descriptors open in this process (the directory listing's own one included every time).
 int openDescriptorCount() {

@@ -40,10 +40,7 @@ constexpr long long kWriteBudgetMs = 1000 + 10 * 1;  // a single real-time byte
 constexpr long long kMarginMs = 1500;
 constexpr int32_t kUntouchedState = 42;
 
-long long msSince(test::Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(test::Clock::now() - start)
-        .count();
-}
+using test::msSince;
 
 // Writes text to the controller's side over and over, until destroyed: a controller that
 // reports unasked, as fast as the host takes it. Whole lines only, and little more than the

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "korvane/korvane.h"
+#include "support/connected_controller.h"
 #include "support/scripted_controller.h"
 
 namespace korvane {
@@ -23,25 +24,8 @@ constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
 constexpr float kInf = std::numeric_limits<float>::infinity();
 constexpr char kVelocityMessage[] = "Velocity mode is active; stop it first";
 
-class MotionCommands : public ::testing::Test {
+class MotionCommands : public test::ConnectedController {
   protected:
-    void SetUp() override {
-        controller.answer("<Idle|MPos:0.000,0.000,0.000>\r\n", "ok\r\n");
-        ASSERT_EQ(Korvane_Connect(pty.slavePathWide().c_str(), 115200, &handle), KORVANE_SUCCESS);
-        controller.clear();
-    }
-    void TearDown() override {
-        if (handle != nullptr) Korvane_Disconnect(handle);
-    }
-
-    // Puts a report with the given state into the connection's cache.
-    void cacheState(const std::string& report, std::int32_t expected) {
-        controller.answerQueries(report + "\r\n");
-        std::int32_t state = 0;
-        ASSERT_EQ(Korvane_GetState(handle, &state), KORVANE_SUCCESS);
-        ASSERT_EQ(state, expected);
-    }
-
     // Leaves a known message, to show that later calls keep or replace it.
     // A failed query changes nothing else: not the cache, not velocity mode.
     void leaveFirmwareError() {
@@ -74,10 +58,6 @@ class MotionCommands : public ::testing::Test {
         if (fence != out.rend()) out.erase(std::prev(fence.base()), out.end());
         return out;
     }
-
-    PtyPair pty;
-    ScriptedController controller{pty};
-    DeviceHandle handle = nullptr;
 };
 
 using Inputs = std::vector<std::string>;

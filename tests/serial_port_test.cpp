@@ -20,10 +20,7 @@ using std::chrono::milliseconds;
 using test::PtyPair;
 using test::ScriptedController;
 
-long msSince(test::Clock::time_point start) {
-    return static_cast<long>(
-        std::chrono::duration_cast<milliseconds>(test::Clock::now() - start).count());
-}
+using test::msSince;
 
 TEST(SerialPortOpen, AppliesRaw8N1AtTheBaudRateAndKeepsFlowControl) {
     PtyPair pty;

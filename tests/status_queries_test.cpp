@@ -18,10 +18,7 @@ using test::PtyPair;
 using test::Script;
 using test::ScriptedController;
 
-long long msSince(test::Clock::time_point start) {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(test::Clock::now() - start)
-        .count();
-}
+using test::msSince;
 
 class StatusQueries : public ::testing::Test {
   protected:

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "korvane/korvane.h"
+#include "support/connected_controller.h"
 #include "support/scripted_controller.h"
 #include "velocity/jog_line.h"
 
@@ -71,26 +72,8 @@ bool isJogLine(const test::Input& in) {
     return !in.realtime && in.line.rfind("$J=", 0) == 0;
 }
 
-class VelocityMode : public ::testing::Test {
+class VelocityMode : public test::ConnectedController {
   protected:
-    void SetUp() override {
-        controller.answer("<Idle|MPos:0.000,0.000,0.000>\r\n", "ok\r\n");
-        ASSERT_EQ(Korvane_Connect(pty.slavePathWide().c_str(), 115200, &handle), KORVANE_SUCCESS);
-        controller.clear();
-    }
-    void TearDown() override {
-        if (handle != nullptr) Korvane_Disconnect(handle);
-    }
-
-    // Puts a report with the given state into the connection's cache, where the worker
-    // reads it.
-    void cacheState(const std::string& report, std::int32_t expected) {
-        controller.answerQueries(report + "\r\n");
-        std::int32_t state = 0;
-        ASSERT_EQ(Korvane_GetState(handle, &state), KORVANE_SUCCESS);
-        ASSERT_EQ(state, expected);
-    }
-
     // Homing with an invalid axis is refused with 6 exactly while velocity mode is active,
     // and writes nothing either way.
     bool velocityActive() { return Korvane_Home(handle, 6) == KORVANE_VELOCITY_ACTIVE; }
@@ -134,10 +117,6 @@ class VelocityMode : public ::testing::Test {
         }
         return out;
     }
-
-    PtyPair pty;
-    ScriptedController controller{pty};
-    DeviceHandle handle = nullptr;
 };
 
 using Inputs = std::vector<std::string>;

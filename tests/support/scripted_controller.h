@@ -18,6 +18,11 @@ namespace korvane::test {
 
 using Clock = std::chrono::steady_clock;
 
+// Milliseconds since start, for loose bounds on time-outs.
+inline long long msSince(Clock::time_point start) {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+}
+
 // What the library wrote: one real-time byte ("?", "!", "~", 0x85 outside a line) or one
 // complete line without its CR LF.
 struct Input {
