@@ -1,4 +1,5 @@
 // Opening and closing connections, the last-error text and the version.
+#include <memory>
 #include <new>
 
 #include "device/device.h"
@@ -17,14 +18,11 @@ extern "C" {
 KORVANE_API ResultCode KORVANE_CALL Korvane_Connect(const wchar_t* portName, int32_t baudRate,
                                                     DeviceHandle* outHandle) {
     if (portName == nullptr || outHandle == nullptr) return KORVANE_INVALID_ARGUMENT;
-    Device* device = new (std::nothrow) Device();
-    if (device == nullptr) return KORVANE_RESOURCE_FAILURE;
+    // Every failure below discards the device, and with it anything it opened.
+    std::unique_ptr<Device> device(new (std::nothrow) Device());
+    if (!device) return KORVANE_RESOURCE_FAILURE;
 
-    if (!device->port.open(portName, baudRate)) {
-        device->setLastError("Failed to open serial port");
-        delete device;
-        return KORVANE_PORT_OPEN_FAILED;
-    }
+    if (!device->port.open(portName, baudRate)) return KORVANE_PORT_OPEN_FAILED;
     device->connected.store(true);
     device->port.purgeAll();
 
@@ -39,11 +37,9 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_Connect(const wchar_t* portName, int
     if (result != KORVANE_SUCCESS) {
         device->port.close();
         device->connected.store(false);
-        device->setLastError("No response from Korvane on port. Check connection and baud rate.");
-        delete device;
         return KORVANE_TIMEOUT;
     }
-    *outHandle = toHandle(device);
+    *outHandle = toHandle(device.release());
     return KORVANE_SUCCESS;
 }
 

@@ -44,11 +44,11 @@ class SerialPort {
     // Writes the bytes as they are; true only if every byte was written.
     bool writeRaw(const void* bytes, std::size_t length);
     // Writes text followed by CR LF; true only if the whole line was written. Texts longer
-    // than kMaxLineText characters are refused without writing anything.
+    // than 253 characters (the line buffer less CR, LF and the terminator) are refused
+    // without writing anything.
     bool writeLine(const char* text);
 
     static constexpr std::size_t kLineBufferSize = 256;
-    static constexpr std::size_t kMaxLineText = kLineBufferSize - 3;
 
     // Budget for one write: a device that never takes the bytes (flow control held by an
     // unplugged adapter) must not block the connection, and every stop command behind it,
