@@ -134,12 +134,13 @@ TEST(SerialPortIo, ReadWaitsForItsTimeLimitOrReturnsAtOnce) {
 
     controller.send("ab");
     std::this_thread::sleep_for(milliseconds(50));
+    // Bytes already waiting end the read at once, far inside a generous limit.
     start = test::Clock::now();
-    EXPECT_EQ(port.readBytes(&byte, 1, 50), 1u);
+    EXPECT_EQ(port.readBytes(&byte, 1, 2000), 1u);
     EXPECT_EQ(byte, 'a');
-    EXPECT_EQ(port.readBytes(&byte, 1, 50), 1u);
+    EXPECT_EQ(port.readBytes(&byte, 1, 2000), 1u);
     EXPECT_EQ(byte, 'b');
-    EXPECT_LT(msSince(start), 40);
+    EXPECT_LT(msSince(start), 1000);
 }
 
 TEST(SerialPortIo, PurgeInputDropsWhatWasReceivedIncludingReadAhead) {

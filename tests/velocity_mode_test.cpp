@@ -245,7 +245,7 @@ TEST_F(VelocityMode, EndedJogIsReissuedOnceAfterTheDelay) {
     ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
     ASSERT_TRUE(controller.waitForLine(kLine600));
     cacheState("<Jog|MPos:1,0,0>", KORVANE_STATE_JOG);
-    std::this_thread::sleep_for(150ms);  // longer than the worker's pacing: it has seen Jog
+    std::this_thread::sleep_for(300ms);  // several of the worker's beats: it has seen Jog
     cacheState("<Idle|MPos:3,0,0>", KORVANE_STATE_IDLE);
 
     ASSERT_TRUE(controller.waitFor(
@@ -339,9 +339,10 @@ TEST_F(VelocityMode, FailedJogLineEndsTheWorkerSilently) {
     ASSERT_TRUE(controller.waitForLine(kLine600));
     controller.unplug();
     ASSERT_EQ(Korvane_VelocityStart(handle, 0, -600.0f), KORVANE_SUCCESS);  // a line to write
-    std::this_thread::sleep_for(500ms);
-    EXPECT_FALSE(velocityActive());
-    EXPECT_STREQ(Korvane_GetLastError(handle), "");
+    EXPECT_TRUE(waitUntilInactive());
+    // The worker's failure leaves no text of its own; only the polling's refusals may show.
+    const std::string error = Korvane_GetLastError(handle);
+    EXPECT_TRUE(error.empty() || error == "Velocity mode is active; stop it first") << error;
     // The worker ended by itself: no jog cancel is attempted, so nothing fails.
     EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
 }
