@@ -82,13 +82,19 @@ class WineRunner {
                 error = "wineboot -i failed (see " + (logs_ / "wineboot.log").string() + ")";
             } else {
                 std::ofstream(ready) << "wineboot done\n";
+                // wineboot's own server would stand in for the lasting one started below;
+                // let it finish first.
+                run({"wineserver", "-w"}, logs_ / "wineserver-wait.log", std::chrono::seconds(60));
             }
         }
         ::flock(lock, LOCK_UN);
         ::close(lock);
         if (!error.empty()) return error;
-        // "-p20" (no space) keeps the server 20 s after its last client; it daemonises, so
-        // this returns at once. When a server already runs, this one just exits.
+        // A server that Wine starts by itself quits the moment its last client ends (Debian's
+        // wrapper gives it "-p0"), and a host run that connects just then dies with "recvmsg:
+        // Connection reset by peer". "-p20" (no space, and after the wrapper's, so it wins)
+        // keeps this one 20 s after its last client. It daemonises, so this returns at once;
+        // when a server already runs, this one just exits.
         run({"wineserver", "-p20"}, logs_ / "wineserver.log", std::chrono::seconds(30));
         return "";
     }
