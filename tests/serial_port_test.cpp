@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "korvane/korvane.h"
 #include "serial/port_name.h"
 #include "serial/serial_port.h"
 #include "support/pty_pair.h"
@@ -22,27 +23,50 @@ using test::ScriptedController;
 
 using test::msSince;
 
-TEST(SerialPortOpen, AppliesRaw8N1AtTheBaudRateAndKeepsFlowControl) {
-    PtyPair pty;
-    termios before{};
+// Linux opens a serial port with software flow control and newline translation on: the
+// library turns off every kind of input processing, and keeps hardware flow control as the
+// driver has it.
+TEST(SerialPortOpen, AppliesRaw8N1AtTheBaudRateWithoutSoftwareFlowControl) {
+    PtyPair pty(PtyPair::Settings::SerialDefaults);
     int slave = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(slave, 0);
+    termios before{};
     tcgetattr(slave, &before);
-    before.c_iflag |= IXON;
-    before.c_cflag |= PARENB | CSTOPB;
+    ASSERT_NE(before.c_iflag & IXON, 0u);
+    before.c_iflag |= IXANY | INLCR | ISTRIP;
+    before.c_cflag |= PARENB | CSTOPB | CRTSCTS;
     tcsetattr(slave, TCSANOW, &before);
 
     SerialPort port;
-    ASSERT_TRUE(port.open(pty.slavePathWide().c_str(), 9600));
+    ASSERT_TRUE(port.open(pty.slavePathWide().c_str(), 115200));
     termios after{};
     ASSERT_EQ(tcgetattr(slave, &after), 0);
-    EXPECT_EQ(cfgetospeed(&after), B9600);
+    EXPECT_EQ(cfgetospeed(&after), B115200);
+    EXPECT_EQ(cfgetispeed(&after), B115200);
     EXPECT_EQ(after.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-    EXPECT_EQ(after.c_cflag & PARENB, 0u);
-    EXPECT_EQ(after.c_cflag & CSTOPB, 0u);
-    EXPECT_EQ(after.c_lflag & (ICANON | ECHO), 0u);
-    EXPECT_NE(after.c_iflag & IXON, 0u) << "flow control stays as the driver had it";
+    EXPECT_EQ(after.c_cflag & (PARENB | CSTOPB), 0u);
+    EXPECT_EQ(after.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(after.c_oflag & OPOST, 0u);
+    EXPECT_EQ(after.c_iflag & (IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP), 0u);
+    EXPECT_NE(after.c_cflag & CRTSCTS, 0u) << "hardware flow control stays as the driver had it";
     ::close(slave);
+}
+
+// One stray XOFF byte from the controller (boot or line noise) on a port that started with
+// Linux's defaults: the stop commands must still reach the controller.
+TEST(SerialPortOpen, StrayXoffFromTheControllerHoldsNoWrite) {
+    PtyPair pty(PtyPair::Settings::SerialDefaults);
+    test::ScriptedController controller(pty);
+    controller.answer("<Run>\r\n", "ok\r\n");
+    DeviceHandle handle = nullptr;
+    ASSERT_EQ(Korvane_Connect(pty.slavePathWide().c_str(), 115200, &handle), KORVANE_SUCCESS);
+    controller.send("\x13");
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(Korvane_FeedHold(handle), KORVANE_SUCCESS);
+    EXPECT_EQ(Korvane_EmergencyStop(handle), KORVANE_SUCCESS) << Korvane_GetLastError(handle);
+    EXPECT_TRUE(controller.waitForLine("$ES"));
+    EXPECT_NE(controller.received().find('!'), std::string::npos);
+    Korvane_Disconnect(handle);
 }
 
 TEST(SerialPortOpen, FailsCleanlyAndLeavesTheOtherHolderAlone) {

@@ -42,23 +42,43 @@ bool baudToSpeed(std::int32_t baud, speed_t* speed) {
     return false;
 }
 
-// Raw 8N1: no line editing, echo, signals or newline translation; flow control and the
-// other settings stay as the driver has them.
+// Input processing that must be off. Linux opens a serial port with IXON and ICRNL set: with
+// software flow control on, one stray 0x13 from the controller (boot or line noise) would
+// stop every write, the emergency stop included.
+constexpr tcflag_t kInputOff = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
+                               IXOFF | IXANY | INPCK | IMAXBEL;
+constexpr tcflag_t kLocalOff = ECHO | ECHONL | ICANON | ISIG | IEXTEN;
+
+// Raw 8N1: no line editing, echo, signals, newline translation or software flow control.
+void makeRaw(termios* tio, speed_t speed) {
+    tio->c_iflag &= ~kInputOff;
+    tio->c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio->c_lflag &= ~kLocalOff;
+    tio->c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
+    tio->c_cflag |= CS8 | CREAD | CLOCAL;
+    tio->c_cc[VMIN] = 1;
+    tio->c_cc[VTIME] = 0;
+    cfsetispeed(tio, speed);
+    cfsetospeed(tio, speed);
+}
+
+// tcsetattr succeeds when any one of the changes took, so what the driver kept is read back.
+bool lineSettingsTook(const termios& actual, speed_t speed) {
+    return (actual.c_iflag & kInputOff) == 0 && (actual.c_oflag & OPOST) == 0 &&
+           (actual.c_lflag & kLocalOff) == 0 && (actual.c_cflag & CSIZE) == CS8 &&
+           (actual.c_cflag & (PARENB | CSTOPB)) == 0 && cfgetispeed(&actual) == speed &&
+           cfgetospeed(&actual) == speed;
+}
+
 bool configureLine(int fd, std::int32_t baudRate) {
     termios tio{};
     if (tcgetattr(fd, &tio) != 0) return false;  // not a terminal
     speed_t speed{};
     if (!baudToSpeed(baudRate, &speed)) return false;
-    tio.c_iflag &=
-        ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | INPCK);
-    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
-    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
-    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
-    tio.c_cflag |= CS8 | CREAD | CLOCAL;
-    tio.c_cc[VMIN] = 1;
-    tio.c_cc[VTIME] = 0;
-    if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) return false;
-    return tcsetattr(fd, TCSANOW, &tio) == 0;
+    makeRaw(&tio, speed);
+    if (tcsetattr(fd, TCSANOW, &tio) != 0) return false;
+    termios actual{};
+    return tcgetattr(fd, &actual) == 0 && lineSettingsTook(actual, speed);
 }
 
 // Waits for the events on fd until deadline (a tickCount32 value measured from start).

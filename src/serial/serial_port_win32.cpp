@@ -16,15 +16,16 @@ HANDLE native(SerialPort::NativeHandle h) {
 
 // Reads return as soon as a byte is there, or after timeoutMs with none. Writes get a
 // bounded budget instead of the platform's "no time-out" (both write totals zero), so that
-// a write the device never takes cannot hold the connection for ever.
-void setTimeouts(HANDLE h, DWORD interval, DWORD readConstant) {
+// a write the device never takes cannot hold the connection for ever. False when the driver
+// refused them: a read must never run with time-outs other than these.
+bool setTimeouts(HANDLE h, DWORD interval, DWORD readConstant) {
     COMMTIMEOUTS t{};
     t.ReadIntervalTimeout = interval;
     t.ReadTotalTimeoutMultiplier = 0;
     t.ReadTotalTimeoutConstant = readConstant;
     t.WriteTotalTimeoutMultiplier = SerialPort::kWriteTimeoutPerByteMs;
     t.WriteTotalTimeoutConstant = SerialPort::kWriteTimeoutConstantMs;
-    SetCommTimeouts(h, &t);
+    return SetCommTimeouts(h, &t) != 0;
 }
 
 bool writeAll(HANDLE h, const void* bytes, DWORD length) {
@@ -53,11 +54,16 @@ bool SerialPort::open(const wchar_t* portName, std::int32_t baudRate) {
     dcb.ByteSize = 8;
     dcb.Parity = NOPARITY;
     dcb.StopBits = ONESTOPBIT;
-    if (!SetCommState(native(handle_), &dcb)) {
+    // No software flow control: one stray XOFF from the controller would stop every write,
+    // the emergency stop included. No abort on error: with it, one framing or overrun error
+    // would fail every later read and write until the error is cleared.
+    dcb.fOutX = FALSE;
+    dcb.fInX = FALSE;
+    dcb.fAbortOnError = FALSE;
+    if (!SetCommState(native(handle_), &dcb) || !setTimeouts(native(handle_), 50, 100)) {
         close();
         return false;
     }
-    setTimeouts(native(handle_), 50, 100);
     return true;
 }
 
@@ -83,9 +89,14 @@ void SerialPort::purgeInput() {
 
 std::uint32_t SerialPort::readBytes(void* buffer, std::uint32_t count, std::uint32_t timeoutMs) {
     if (!isOpen()) return 0;
-    setTimeouts(native(handle_), MAXDWORD, timeoutMs);
+    if (!setTimeouts(native(handle_), MAXDWORD, timeoutMs)) return 0;
     DWORD got = 0;
-    if (!ReadFile(native(handle_), buffer, count, &got, nullptr)) return 0;
+    if (!ReadFile(native(handle_), buffer, count, &got, nullptr)) {
+        // A line error left pending by a driver that aborts on errors all the same.
+        DWORD errors = 0;
+        ClearCommError(native(handle_), &errors, nullptr);
+        return 0;
+    }
     return got;
 }
 

@@ -10,19 +10,27 @@
 
 namespace korvane::test {
 
-PtyPair::PtyPair() {
+PtyPair::PtyPair(Settings settings) {
     char name[256] = {};
     if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
         std::perror("openpty");
         std::abort();
     }
-    // Raw on both sides: no echo of what the controller sends, no newline translation.
-    for (int fd : {master_, slave_}) {
-        termios tio{};
-        tcgetattr(fd, &tio);
+    termios tio{};
+    tcgetattr(slave_, &tio);
+    if (settings == Settings::Raw) {
+        // No echo of what the controller sends, no newline translation.
         cfmakeraw(&tio);
-        tcsetattr(fd, TCSANOW, &tio);
+    } else {
+        tio.c_iflag = ICRNL | IXON | IXOFF;
+        tio.c_oflag = OPOST | ONLCR;
+        tio.c_cflag = CS8 | CREAD | HUPCL;
+        tio.c_lflag = ISIG | ICANON | ECHO | ECHOE | ECHOK | ECHOCTL | ECHOKE | IEXTEN;
+        cfsetispeed(&tio, B9600);
+        cfsetospeed(&tio, B9600);
     }
+    // Both ends of a pty share one set of terminal settings.
+    tcsetattr(slave_, TCSANOW, &tio);
     fcntl(master_, F_SETFD, FD_CLOEXEC);
     fcntl(slave_, F_SETFD, FD_CLOEXEC);
     slavePath_ = name;

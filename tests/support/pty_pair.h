@@ -8,7 +8,14 @@ namespace korvane::test {
 
 class PtyPair {
   public:
-    PtyPair();  // openpty, both sides raw; aborts the test on failure
+    enum class Settings {
+        Raw,             // no echo, no newline translation, no flow control
+        SerialDefaults,  // what Linux gives a serial port it opens for the first time:
+                         // canonical mode, echo, ICRNL and IXON software flow control
+    };
+
+    // openpty with the settings given; aborts the test on failure.
+    explicit PtyPair(Settings settings = Settings::Raw);
     ~PtyPair();
     PtyPair(const PtyPair&) = delete;
     PtyPair& operator=(const PtyPair&) = delete;
