@@ -54,6 +54,12 @@ bool parseCommandLine(int argc, char** argv, CommandLine* out, std::string* erro
             out->verbose = true;
         } else if (arg == "--homing-fails") {
             out->options.homingFails = true;
+        } else if (arg == "--quiet-homing") {
+            out->options.quietHoming = true;
+        } else if (arg == "--ok-empty-lines") {
+            out->options.okOnEmptyLine = true;
+        } else if (arg == "--parse-delay-ms") {
+            if (!takeCount(&out->options.lineParseDelayMs)) return false;
         } else if (arg == "--silent") {
             out->options.silent = true;
         } else if (arg == "--uuid") {
@@ -92,6 +98,12 @@ std::string usageText(const char* program) {
            "  --uuid TEXT         device UUID to report\n"
            "  --homing-ms N       how long a homing cycle takes (default 1500)\n"
            "  --homing-fails      homing cycles end in Alarm\n"
+           "  --quiet-homing      answer no status query while homing; one Home report at\n"
+           "                      the end of the cycle, an ALARM: line if it fails\n"
+           "  --ok-empty-lines    take CR and LF as two line ends and answer the empty line\n"
+           "                      between them with an extra \"ok\"\n"
+           "  --parse-delay-ms N  read each line N ms after its last byte arrived, while\n"
+           "                      real-time bytes act at once (default 5)\n"
            "  --latency-ms N      every reply starts N ms after its request\n"
            "  --byte-rate N       pace output at N bytes per second (0 = unlimited)\n"
            "  --baud N            pace output like a line at N baud (8N1, N/10 bytes/s)\n"

@@ -21,7 +21,7 @@ InputSplitter::Event InputSplitter::push(unsigned char byte) {
             overflow_ = false;
             line_.clear();
             event.kind = Event::Kind::Overflow;
-        } else if (!line_.empty()) {
+        } else if (!line_.empty() || emptyLines_) {
             event.kind = Event::Kind::Line;
             event.line = std::exchange(line_, {});
         }

@@ -2,8 +2,8 @@
 //
 // The real-time bytes ('?', '!', '~', 0x85, 0x18) act wherever they stand, also in the middle
 // of a line, and never become part of one. CR, LF or CR LF end a line; empty lines are
-// dropped. Other bytes of 0x80 and above are dropped as well: they are real-time commands
-// this machine does not have.
+// dropped (unless empty lines are asked for). Other bytes of 0x80 and above are dropped as
+// well: they are real-time commands this machine does not have.
 #pragma once
 
 #include <cstddef>
@@ -26,11 +26,16 @@ class InputSplitter {
     // Overflow stands for a line longer than kMaxLineLength, whose text is discarded.
     Event push(unsigned char byte);
 
+    // Like controllers that take CR and LF as two line ends: CR LF then ends a line and an
+    // empty one after it, which is reported as a Line event with empty text.
+    void setEmptyLines(bool report) { emptyLines_ = report; }
+
     static bool isRealtime(unsigned char byte);
 
   private:
     std::string line_;
     bool overflow_ = false;
+    bool emptyLines_ = false;
 };
 
 }  // namespace korvane::sim

@@ -74,9 +74,12 @@ void MachineModel::advance(TimePoint now) {
         if (now >= homingEnd_) finishHoming();
         return;
     }
-    if (!moving()) return;
-    // Constant speed along each move: no acceleration ramps, so a position is exactly
-    // feed x time along the path, which keeps the model predictable for its users.
+    // A held jog still slows down to its stop; held program motion stands.
+    const bool heldJog = state_ == MachineState::Hold && jogInFront();
+    if (!moving() && !heldJog) return;
+    // Constant speed along each move, no acceleration ramps, so a position is exactly
+    // feed x time along the path, which keeps the model predictable for its users. Only
+    // the end of a cancelled or held jog takes the time and distance of a deceleration.
     while (seconds > 0.0 && !motions_.empty()) {
         const Motion& motion = motions_.front();
         const double length = distanceBetween(position_, motion.target);
@@ -96,7 +99,7 @@ void MachineModel::advance(TimePoint now) {
     }
     if (motions_.empty()) {
         state_ = MachineState::Idle;
-    } else {
+    } else if (!heldJog) {
         state_ = motions_.front().jog ? MachineState::Jog : MachineState::Run;
     }
 }
@@ -105,14 +108,16 @@ std::vector<std::string> MachineModel::executeRealtime(unsigned char byte, TimeP
     advance(now);
     switch (byte) {
         case kStatusQuery:
+            if (state_ == MachineState::Home && quietHoming_) return {};
             return {statusReport(now)};
         case kFeedHold:
-            if (moving()) state_ = MachineState::Hold;
+            feedHold();
             return {};
         case kResume:
             resume();
             return {};
         case kJogCancel:
+            jogsSinceCancel_ = 0;
             cancelJog();
             return {};
         case kSoftReset:
@@ -125,6 +130,7 @@ std::vector<std::string> MachineModel::executeRealtime(unsigned char byte, TimeP
 
 std::vector<std::string> MachineModel::executeLine(std::string_view line, TimePoint now) {
     advance(now);
+    if (line.empty()) return okOnEmptyLine_ ? ok() : std::vector<std::string>{};
     const Command command = parseCommand(line);
 
     // Queries and the emergency stop are served in every state.
@@ -201,23 +207,23 @@ std::vector<std::string> MachineModel::executeLine(std::string_view line, TimePo
 
 std::vector<std::string> MachineModel::executeJog(const JogCommand& jog) {
     if (state_ == MachineState::Alarm) return error(ErrorCode::AlarmLock);
-    // A jog may replace a jog under way, but never program motion, a hold or a cycle.
+    // A jog queues behind a jog under way (or slowing down after a cancel), but never behind
+    // program motion, a hold or a cycle.
     if (state_ != MachineState::Idle && state_ != MachineState::Jog &&
         state_ != MachineState::Check) {
         return error(ErrorCode::NotIdle);
     }
-    std::array<double, kAxisCount> target = position_;
-    target[jog.axis] = jog.relative ? position_[jog.axis] + jog.value : jog.value;
-    if (!withinSoftLimits(position_, target)) return error(ErrorCode::SoftLimit);
-    if (state_ == MachineState::Check) return ok();
+    const std::array<double, kAxisCount> start =
+        state_ == MachineState::Jog && !motions_.empty() ? motions_.back().target : position_;
+    std::array<double, kAxisCount> target = start;
+    target[jog.axis] = jog.relative ? start[jog.axis] + jog.value : jog.value;
+    if (!withinSoftLimits(start, target)) return error(ErrorCode::SoftLimit);
+    if (state_ == MachineState::Check || target == start) return ok();
+    if (motions_.size() >= kPlannerDepth) return error(ErrorCode::NotIdle);
 
-    motions_.clear();
-    if (target == position_) {
-        state_ = MachineState::Idle;
-        return ok();
-    }
     motions_.push_back(Motion{target, jog.feed, true});
     state_ = MachineState::Jog;
+    ++jogsSinceCancel_;
     return ok();
 }
 
@@ -368,7 +374,8 @@ void MachineModel::softReset() {
 void MachineModel::resume() {
     const bool resumable =
         state_ == MachineState::Hold || (state_ == MachineState::Door && !doorOpen_);
-    if (!resumable) return;
+    // A held jog has ended for good: there is nothing to resume.
+    if (!resumable || (state_ == MachineState::Hold && jogInFront())) return;
     if (motions_.empty()) {
         state_ = MachineState::Idle;
     } else {
@@ -377,9 +384,58 @@ void MachineModel::resume() {
 }
 
 void MachineModel::cancelJog() {
-    if (motions_.empty() || !motions_.front().jog) return;
+    // In Idle, or during program motion, the cancel does nothing at all.
+    if (!jogInFront()) return;
+    if (motions_.front().decel) {
+        motions_.resize(1);  // already slowing down: only what queued behind goes
+        return;
+    }
+    decelerateJog();
+}
+
+void MachineModel::feedHold() {
+    if (!moving()) return;
+    // A hold ends a jog: it slows down to a stop, then the machine is Idle and a resume
+    // finds nothing to resume. Program motion is only held.
+    if (jogInFront()) {
+        if (motions_.front().decel) {
+            motions_.resize(1);
+        } else {
+            decelerateJog();
+        }
+        if (motions_.empty()) {
+            state_ = MachineState::Idle;  // too slow to take any time to stop
+            return;
+        }
+    }
+    state_ = MachineState::Hold;
+}
+
+void MachineModel::decelerateJog() {
+    const Motion jog = motions_.front();
     motions_.clear();
-    if (state_ == MachineState::Jog || state_ == MachineState::Hold) state_ = MachineState::Idle;
+    double length = 0.0;
+    int axis = 0;
+    for (int i = 0; i < kAxisCount; ++i) {
+        const double d = std::fabs(jog.target[i] - position_[i]);
+        length += d * d;
+        if (d > std::fabs(jog.target[axis] - position_[axis])) axis = i;
+    }
+    length = std::sqrt(length);
+    // From v to a stop at the axis's acceleration a: v / a seconds over v^2 / 2a, which is
+    // the time and distance of half the speed held constant.
+    const double speed = jog.feed / 60.0;
+    const double acceleration = std::fmax(settings_[axis].accelerationMmPerSec2, 1.0);
+    const double stopping = std::fmin(speed * speed / (2.0 * acceleration), length);
+    if (stopping <= 0.0 || length <= 0.0) {
+        if (state_ == MachineState::Jog) state_ = MachineState::Idle;
+        return;
+    }
+    Motion decel{position_, jog.feed / 2.0, true, true};
+    for (int i = 0; i < kAxisCount; ++i) {
+        decel.target[i] += (jog.target[i] - position_[i]) * stopping / length;
+    }
+    motions_.push_back(decel);
 }
 
 void MachineModel::enterAlarm(int alarmCode) {
@@ -395,6 +451,9 @@ void MachineModel::finishHoming() {
     }
     for (int i = 0; i < kAxisCount; ++i) {
         if (homingAxis_ == -1 || homingAxis_ == i) position_[i] = settings_[i].homingMposMm;
+    }
+    if (quietHoming_) {
+        unsolicited_.push_back(formatStatusReport(stateField(), position_, 0.0, limitPins_));
     }
     state_ = restingState();
 }

@@ -47,6 +47,14 @@ class MachineModel {
 
     void setHomingDuration(std::chrono::milliseconds duration) { homingDuration_ = duration; }
     void setHomingFails(bool fails) { homingFails_ = fails; }
+    // Like some controllers: no answer to a status query while homing runs, one report
+    // showing Home when the cycle ends (none when it fails: the "ALARM:" line says it).
+    void setQuietHoming(bool quiet) { quietHoming_ = quiet; }
+    // Like controllers that take CR and LF as two line ends: an empty line gets an "ok".
+    void setOkOnEmptyLine(bool ok) { okOnEmptyLine_ = ok; }
+    // Jog lines taken since the most recent jog cancel arrived: after a host's final cancel
+    // anything counted here would move the machine although the host asked it to stop.
+    std::size_t jogsSinceLastCancel() const { return jogsSinceCancel_; }
     void setLimitPins(const std::array<int, 4>& pins) { limitPins_ = pins; }
     void forceAlarm(TimePoint now);
     void setDoorOpen(bool open, TimePoint now);
@@ -56,6 +64,7 @@ class MachineModel {
         std::array<double, kAxisCount> target{};
         double feed = 0.0;
         bool jog = false;
+        bool decel = false;  // the slowing down that ends a cancelled or held jog
     };
 
     std::vector<std::string> executeJog(const JogCommand& jog);
@@ -67,6 +76,9 @@ class MachineModel {
     void softReset();
     void resume();
     void cancelJog();
+    void feedHold();
+    // Replaces the jog under way, and every jog queued behind it, by its deceleration.
+    void decelerateJog();
     void enterAlarm(int alarmCode);  // 0: no message line
     void finishHoming();
     // Every axis that a move from `from` to `target` changes stays inside its soft limits.
@@ -74,6 +86,7 @@ class MachineModel {
                           const std::array<double, kAxisCount>& target) const;
     std::string stateField() const;
     bool moving() const { return state_ == MachineState::Run || state_ == MachineState::Jog; }
+    bool jogInFront() const { return !motions_.empty() && motions_.front().jog; }
     // The state to show once nothing holds the machine any more.
     MachineState restingState() const;
 
@@ -81,7 +94,8 @@ class MachineModel {
     TimePoint lastAdvance_;
     MachineState state_ = MachineState::Idle;
     std::array<double, kAxisCount> position_{};
-    std::deque<Motion> motions_;  // front: under way (or held); a jog is always alone
+    // Front: under way (or held). Jogs queue behind a jog, program moves behind program moves.
+    std::deque<Motion> motions_;
     std::array<AxisSettings, kAxisCount> settings_{};
     std::array<int, 4> limitPins_{};
     bool doorOpen_ = false;
@@ -96,6 +110,9 @@ class MachineModel {
     TimePoint homingEnd_;
     bool homingWillFail_ = false;
     int homingAxis_ = -1;
+    bool quietHoming_ = false;
+    bool okOnEmptyLine_ = false;
+    std::size_t jogsSinceCancel_ = 0;
 
     std::vector<std::string> unsolicited_;
 };

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <deque>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -54,6 +55,10 @@ struct Simulator::Impl {
         : options(std::move(opts)), startTime(Clock::now()), model(options.uuid, startTime) {
         model.setHomingDuration(std::chrono::milliseconds(options.homingDurationMs));
         model.setHomingFails(options.homingFails);
+        model.setQuietHoming(options.quietHoming);
+        model.setOkOnEmptyLine(options.okOnEmptyLine);
+        splitter.setEmptyLines(options.okOnEmptyLine);
+        parseDelay = std::chrono::milliseconds(std::max(options.lineParseDelayMs, 0));
         output.setLatency(std::chrono::milliseconds(options.replyLatencyMs));
         output.setBytesPerSecond(options.outputBytesPerSecond);
         output.setDropEveryNth(options.dropEveryNthReply);
@@ -66,6 +71,8 @@ struct Simulator::Impl {
     void queueReply(const std::vector<std::string>& lines, Clock::time_point now, bool counted);
     void queueUnsolicited(Clock::time_point now);
     void flushOutput(Clock::time_point now);
+    // Reads the lines whose parse delay has passed, in the order they arrived.
+    void parseDueLines(Clock::time_point now);
     void log(const std::string& text, Clock::time_point now);
 
     const SimOptions options;
@@ -75,13 +82,20 @@ struct Simulator::Impl {
     std::string error;
     std::thread thread;
     std::atomic<bool> stopRequested{false};
-    InputSplitter splitter;  // serving thread only
 
     mutable std::mutex mutex;  // guards everything below
+    InputSplitter splitter;
     MachineModel model;
     OutputQueue output;
     bool silent = false;
     bool outputBlocked = false;  // the host's input buffer is full
+    struct PendingLine {
+        std::string text;
+        bool overflow = false;
+        Clock::time_point due;
+    };
+    std::deque<PendingLine> pendingLines;  // received, not read yet
+    Clock::duration parseDelay{};
     std::vector<std::string> receivedLines;
     std::array<std::size_t, 256> realtimeCounts{};
 };
@@ -94,6 +108,7 @@ void Simulator::Impl::serve() {
             std::lock_guard<std::mutex> lock(mutex);
             const Clock::time_point now = Clock::now();
             model.advance(now);
+            parseDueLines(now);
             queueUnsolicited(now);
             flushOutput(now);
             if (const auto due = output.nextDue()) {
@@ -102,6 +117,12 @@ void Simulator::Impl::serve() {
                 // A full host buffer is retried at the next tick rather than waited for with
                 // POLLOUT: a host that never reads must not make this loop spin.
                 timeoutMs = outputBlocked ? kPollMs : std::min(dueMs, kPollMs);
+            }
+            if (!pendingLines.empty()) {
+                const auto wait =
+                    std::chrono::ceil<std::chrono::milliseconds>(pendingLines.front().due - now);
+                timeoutMs =
+                    std::min(timeoutMs, static_cast<int>(std::max<long long>(wait.count(), 0)));
             }
         }
         pollfd p{pty.master(), POLLIN, 0};
@@ -137,25 +158,39 @@ void Simulator::Impl::handleInput(const unsigned char* bytes, std::size_t count,
                 queueReply(replies, now, true);
                 break;
             }
-            case InputSplitter::Event::Kind::Line: {
-                log(event.line, now);
-                if (receivedLines.size() >= kMaxRecordedLines) receivedLines.clear();
-                receivedLines.push_back(event.line);
+            case InputSplitter::Event::Kind::Line:
+                if (!event.line.empty()) {
+                    log(event.line, now);
+                    if (receivedLines.size() >= kMaxRecordedLines) receivedLines.clear();
+                    receivedLines.push_back(event.line);
+                }
                 if (silent) break;
-                const std::vector<std::string> replies = model.executeLine(event.line, now);
-                queueUnsolicited(now);
-                queueReply(replies, now, true);
+                pendingLines.push_back(PendingLine{std::move(event.line), false, now + parseDelay});
                 break;
-            }
             case InputSplitter::Event::Kind::Overflow:
                 log("(line too long)", now);
                 if (silent) break;
-                queueReply({"error:" + std::to_string(static_cast<int>(ErrorCode::LineTooLong))},
-                           now, true);
+                pendingLines.push_back(PendingLine{{}, true, now + parseDelay});
                 break;
         }
     }
+    parseDueLines(now);
     flushOutput(now);
+}
+
+void Simulator::Impl::parseDueLines(Clock::time_point now) {
+    while (!pendingLines.empty() && pendingLines.front().due <= now) {
+        const PendingLine line = std::move(pendingLines.front());
+        pendingLines.pop_front();
+        if (line.overflow) {
+            queueReply({"error:" + std::to_string(static_cast<int>(ErrorCode::LineTooLong))},
+                       line.due, true);
+            continue;
+        }
+        const std::vector<std::string> replies = model.executeLine(line.text, line.due);
+        queueUnsolicited(line.due);
+        queueReply(replies, line.due, true);
+    }
 }
 
 void Simulator::Impl::queueReply(const std::vector<std::string>& lines, Clock::time_point now,
@@ -290,7 +325,10 @@ void Simulator::clearReceived() {
 void Simulator::setSilent(bool silent) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->silent = silent;
-    if (silent) impl_->output.clear();  // not even replies already on their way
+    if (silent) {
+        impl_->output.clear();  // not even replies already on their way
+        impl_->pendingLines.clear();
+    }
 }
 
 void Simulator::setReplyLatencyMs(int ms) {
@@ -311,6 +349,27 @@ void Simulator::setDropEveryNthReply(int n) {
 void Simulator::setHomingFails(bool fails) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->model.setHomingFails(fails);
+}
+
+void Simulator::setQuietHoming(bool quiet) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->model.setQuietHoming(quiet);
+}
+
+void Simulator::setOkOnEmptyLine(bool ok) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->model.setOkOnEmptyLine(ok);
+    impl_->splitter.setEmptyLines(ok);
+}
+
+void Simulator::setLineParseDelayMs(int ms) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->parseDelay = std::chrono::milliseconds(std::max(ms, 0));
+}
+
+std::size_t Simulator::jogsSinceLastCancel() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->model.jogsSinceLastCancel();
 }
 
 void Simulator::setHomingDurationMs(int ms) {

@@ -8,12 +8,20 @@
 // Check; six axes x y z a b c whose machine positions move in real time at the commanded
 // feed (units per minute, no acceleration ramps); homing cycles that take a configurable
 // time; per-axis settings; the device UUID. What it answers:
-//   real-time bytes (anywhere in the stream, never part of a line):
+//   real-time bytes (anywhere in the stream, never part of a line), acted on at once:
 //     '?'  status report "<State|MPos:x,y,z,a,b,c|FS:feed,0|Lim:l0,l1,l2,l3>"
-//     '!'  feed hold (Run/Jog -> Hold, positions freeze)     '~'  resume (Hold/Door -> motion)
-//     0x85 jog cancel (Jog, or Hold of a jog -> Idle)        0x18 soft reset
-//   lines (ended by CR, LF or both; answered "ok" or "error:<n>", replies end in CR LF):
-//     $J=G90 <axis><value> F<feed>, $J=G91 ...   absolute / relative jog of one axis
+//     '!'  feed hold: program motion -> Hold, positions freeze; a jog slows down to a stop
+//          (Hold), then Idle, and is over for good
+//     '~'  resume (held program motion or a closed Door -> motion)
+//     0x85 jog cancel: the jog under way slows down to a stop and the jogs queued behind it
+//          are dropped; nothing at all in Idle or during program motion
+//     0x18 soft reset
+//   lines (ended by CR, LF or both; answered "ok" or "error:<n>", replies end in CR LF), each
+//   read a short while (the parse delay) after its last byte arrived, as a controller reads
+//   its input buffer only when it gets to it: a real-time byte can overtake a line.
+//     $J=G90 <axis><value> F<feed>, $J=G91 ...   absolute / relative jog of one axis; a jog
+//                                                taken while another runs (or slows down
+//                                                after a cancel) queues behind it
 //     G0/G1/G90/G91 <axis words> [F<feed>]       program motion, shown as Run
 //     $H, $H<axis>                               homing cycle (the way out of Alarm)
 //     $ES                                        emergency stop: motion ends, Alarm
@@ -68,6 +76,9 @@ struct SimOptions {
     // status queries, so keep it well above the time the host takes for its first one.
     int homingDurationMs = 1500;
     bool homingFails = false;      // the cycle ends in Alarm instead of Idle
+    bool quietHoming = false;      // no answer to "?" while homing; one Home report at its end
+    bool okOnEmptyLine = false;    // CR and LF are two line ends, and an empty line gets "ok"
+    int lineParseDelayMs = 5;      // a line is read this long after its last byte arrived
     int replyLatencyMs = 0;        // every reply starts this long after its request arrived
     int outputBytesPerSecond = 0;  // paces output like a baud rate (0 = unlimited)
     bool silent = false;           // acts on nothing and answers nothing (lines are still recorded)
@@ -117,6 +128,9 @@ class Simulator {
     AxisSettings axisSettings(int axis) const;            // axis 0..5; defaults for any other
     std::vector<std::string> receivedLines() const;       // command lines, without line ends
     std::size_t realtimeCount(unsigned char byte) const;  // how often '?', '!', ... came
+    // Jog lines taken since the last jog cancel arrived: after a host's final cancel, what
+    // is counted here moved (or will move) the machine although the host asked it to stop.
+    std::size_t jogsSinceLastCancel() const;
     void clearReceived();
 
     // Changes at run time, from any thread.
@@ -126,6 +140,9 @@ class Simulator {
     void setDropEveryNthReply(int n);
     void setHomingFails(bool fails);
     void setHomingDurationMs(int ms);
+    void setQuietHoming(bool quiet);
+    void setOkOnEmptyLine(bool ok);
+    void setLineParseDelayMs(int ms);
     void forceAlarm();                           // as an alarm input would: motion stops
     void setDoorOpen(bool open);                 // safety door: open stops motion (Door)
     void setLimitPins(std::array<int, 4> pins);  // the values reported after "Lim:"

@@ -20,6 +20,7 @@
 #include "korvane/korvane.h"
 #include "machine_model.h"
 #include "simulator.h"
+#include "support/sim_session.h"
 
 namespace {
 
@@ -33,57 +34,8 @@ using Clock = std::chrono::steady_clock;
 constexpr int32_t kBaud = 115200;
 constexpr float kTolerance = 1e-3f;
 
-// Polls condition until it holds; false when `limit` passed first. Waits are bounded loosely:
-// they must end, and what is asserted is the outcome, not how long it took.
-template <class Condition>
-bool eventually(Condition condition, std::chrono::milliseconds limit = 5000ms) {
-    const auto deadline = Clock::now() + limit;
-    while (Clock::now() < deadline) {
-        if (condition()) return true;
-        std::this_thread::sleep_for(20ms);
-    }
-    return condition();
-}
-
-class SimEndToEnd : public ::testing::Test {
-  protected:
-    void TearDown() override {
-        if (handle_ != nullptr) Korvane_Disconnect(handle_);
-    }
-
-    // Starts a simulator with short homing cycles (and `options` otherwise) and connects.
-    void connect(SimOptions options = {}) {
-        if (options.homingDurationMs == SimOptions{}.homingDurationMs) {
-            options.homingDurationMs = 300;
-        }
-        sim_ = std::make_unique<Simulator>(options);
-        ASSERT_TRUE(sim_->start()) << sim_->error();
-        ASSERT_EQ(Korvane_Connect(sim_->devicePathWide().c_str(), kBaud, &handle_), 0);
-    }
-
-    int32_t state() {
-        int32_t value = -1;
-        EXPECT_EQ(Korvane_GetState(handle_, &value), 0) << Korvane_GetLastError(handle_);
-        return value;
-    }
-
-    float position(int axis) {
-        float positions[6] = {};
-        EXPECT_EQ(Korvane_GetPosition(handle_, positions, nullptr), 0)
-            << Korvane_GetLastError(handle_);
-        return positions[axis];
-    }
-
-    // Polls the machine through the library until it reports `wanted`.
-    bool reachesState(int32_t wanted, std::chrono::milliseconds limit = 5000ms) {
-        return eventually([&] { return state() == wanted; }, limit);
-    }
-
-    std::string lastError() { return Korvane_GetLastError(handle_); }
-
-    std::unique_ptr<Simulator> sim_;
-    DeviceHandle handle_ = nullptr;
-};
+using SimEndToEnd = korvane::test::SimSession;
+using korvane::test::eventually;
 
 TEST_F(SimEndToEnd, ConnectsQueriesAndReconnects) {
     connect();
@@ -146,37 +98,33 @@ TEST_F(SimEndToEnd, JogAbsMovesInRealTimeAndStopsAtTheTarget) {
     for (int axis = 1; axis < 6; ++axis) EXPECT_EQ(positions[axis], 0.0f);
 }
 
-TEST_F(SimEndToEnd, JogRelAddsToThePositionAndANewJogReplacesTheOneUnderWay) {
+TEST_F(SimEndToEnd, JogRelAddsToThePositionAndANewJogQueuesBehindTheOneUnderWay) {
     connect();
     ASSERT_EQ(Korvane_JogRel(handle_, 1, -2.5f, 6000.0f), 0) << lastError();
     ASSERT_TRUE(reachesState(KORVANE_STATE_IDLE));
     EXPECT_NEAR(position(1), -2.5f, kTolerance);
 
-    // A slow jog towards 1000, replaced at once by a short relative one: the axis ends
-    // half a unit beyond where the first jog had brought it, far from 1000.
-    ASSERT_EQ(Korvane_JogAbs(handle_, 0, 1000.0f, 60.0f), 0);
+    // A jog taken while another runs does not replace it: it starts where that one ends.
+    ASSERT_EQ(Korvane_JogAbs(handle_, 0, 3.0f, 600.0f), 0);
     ASSERT_EQ(Korvane_JogRel(handle_, 0, 0.5f, 6000.0f), 0);
     ASSERT_TRUE(reachesState(KORVANE_STATE_IDLE));
-    const float x = position(0);
-    EXPECT_GE(x, 0.5f - kTolerance);
-    EXPECT_LT(x, 2.0f);
+    EXPECT_NEAR(position(0), 3.5f, kTolerance);
 }
 
-TEST_F(SimEndToEnd, FeedHoldFreezesMotionAndResumeContinuesIt) {
+// As on real controllers, a hold ends a jog: the machine slows to a stop, is Idle, and a
+// resume does not start the jog again.
+TEST_F(SimEndToEnd, FeedHoldEndsAJogForGood) {
     connect();
     ASSERT_EQ(Korvane_JogAbs(handle_, 2, 50.0f, 600.0f), 0);
     ASSERT_TRUE(eventually([&] { return position(2) > 0.5f; }));
 
     ASSERT_EQ(Korvane_FeedHold(handle_), 0);
-    EXPECT_EQ(state(), KORVANE_STATE_HOLD);
+    ASSERT_TRUE(reachesState(KORVANE_STATE_IDLE));
     const float held = position(2);
+    ASSERT_EQ(Korvane_Resume(handle_), 0);
     std::this_thread::sleep_for(300ms);
     EXPECT_EQ(position(2), held);
-    EXPECT_EQ(state(), KORVANE_STATE_HOLD);
-
-    ASSERT_EQ(Korvane_Resume(handle_), 0);
-    EXPECT_EQ(state(), KORVANE_STATE_JOG);
-    EXPECT_TRUE(eventually([&] { return position(2) > held + 0.5f; }));
+    EXPECT_EQ(state(), KORVANE_STATE_IDLE);
 }
 
 TEST_F(SimEndToEnd, EmergencyStopLeavesAlarmUntilTheMachineIsHomed) {
@@ -268,8 +216,8 @@ TEST_F(SimEndToEnd, VelocityModeMovesTheAxisWhileTheHostPolls) {
     ASSERT_TRUE(reachesState(KORVANE_STATE_JOG));
     ASSERT_TRUE(eventually([&] { return position(3) > 2.0f; }));
 
-    // Reversing needs no jog cancel: the worker sends the opposite jog, which replaces the
-    // one under way.
+    // Reversing: the worker cancels the jog under way and sends the opposite one, which the
+    // machine runs once it has slowed to a stop.
     const float turning = position(3);
     ASSERT_EQ(Korvane_VelocityStart(handle_, 3, -1200.0f), 0);
     ASSERT_TRUE(eventually([&] { return position(3) < turning - 2.0f; }));
@@ -439,6 +387,26 @@ TEST_F(SimWire, RealTimeBytesActInTheMiddleOfALine) {
     EXPECT_EQ(sim_.receivedLines(), std::vector<std::string>{"$device_uuid"});
 }
 
+// A line is read a little after it arrived, while a real-time byte acts at once: a cancel
+// right behind a jog line overtakes it, does nothing, and the jog runs after it.
+TEST_F(SimWire, ACancelCanOvertakeAJogLine) {
+    send("$J=G91 x100 F600\r\n\x85");
+    ASSERT_EQ(readLines(1), std::vector<std::string>{"ok"});
+    EXPECT_EQ(sim_.jogsSinceLastCancel(), 1u);
+    EXPECT_EQ(sim_.state(), MachineState::Jog);
+    send("\x85");
+    EXPECT_TRUE(eventually([&] { return sim_.state() == MachineState::Idle; }));
+    EXPECT_EQ(sim_.jogsSinceLastCancel(), 0u);
+}
+
+// Controllers that take CR and LF as two line ends answer the empty line between them.
+TEST_F(SimWire, OkOnEmptyLineAnswersCrLfTwice) {
+    sim_.setOkOnEmptyLine(true);
+    send("$MPos=x1\r\n");
+    EXPECT_EQ(readLines(2), (std::vector<std::string>{"ok", "ok"}));
+    EXPECT_EQ(sim_.receivedLines(), std::vector<std::string>{"$MPos=x1"});
+}
+
 TEST_F(SimWire, MalformedCommandsGetErrorLinesAndChangeNothing) {
     send("hello\r\n$nope\r\n$J=G90 x1\r\n$J=G90 x1,5 F100\r\n$axes/x/soft_limits=maybe\r\n");
     send("$MPos=q1\r\n" + std::string(300, 'G') + "\r\n");
@@ -451,13 +419,13 @@ TEST_F(SimWire, MalformedCommandsGetErrorLinesAndChangeNothing) {
 }
 
 // The machine model with made-up times: exact positions without waiting for them.
-TEST(SimModel, PositionsFollowTheFeedAndFreezeInHold) {
+TEST(SimModel, ProgramMotionFreezesInHoldAndResumes) {
     const Clock::time_point t0{};
     MachineModel model("uuid", t0);
-    ASSERT_EQ(model.executeLine("$J=G90 x10 F600", t0), std::vector<std::string>{"ok"});
+    ASSERT_EQ(model.executeLine("G1 x10 F600", t0), std::vector<std::string>{"ok"});
 
     auto snap = model.snapshot(t0 + 500ms);  // 10 units per second
-    EXPECT_EQ(snap.state, MachineState::Jog);
+    EXPECT_EQ(snap.state, MachineState::Run);
     EXPECT_NEAR(snap.positions[0], 5.0, 1e-9);
     EXPECT_EQ(snap.feed, 600.0);
 
@@ -472,6 +440,75 @@ TEST(SimModel, PositionsFollowTheFeedAndFreezeInHold) {
     snap = model.snapshot(t0 + 9000ms);
     EXPECT_EQ(snap.state, MachineState::Idle);
     EXPECT_EQ(snap.positions[0], 10.0);
+}
+
+// A hold ends a jog for good: it slows down to a stop (v / a = 20 ms over v^2 / 2a = 0.1 at
+// 10 units per second and the default 500 per second squared), and a resume finds nothing.
+TEST(SimModel, HoldEndsAJogAfterItsDeceleration) {
+    const Clock::time_point t0{};
+    MachineModel model("uuid", t0);
+    ASSERT_EQ(model.executeLine("$J=G90 x10 F600", t0), std::vector<std::string>{"ok"});
+    model.executeRealtime('!', t0 + 500ms);
+    EXPECT_EQ(model.snapshot(t0 + 510ms).state, MachineState::Hold);
+    EXPECT_NEAR(model.snapshot(t0 + 510ms).positions[0], 5.05, 1e-9);
+    EXPECT_EQ(model.snapshot(t0 + 600ms).state, MachineState::Idle);
+    model.executeRealtime('~', t0 + 600ms);
+    const auto snap = model.snapshot(t0 + 5s);
+    EXPECT_EQ(snap.state, MachineState::Idle);
+    EXPECT_NEAR(snap.positions[0], 5.1, 1e-9);
+}
+
+// Jogs queue behind the one under way; a cancel ends that one and drops the queue, does
+// nothing at rest, and a jog taken after it runs once the deceleration is over.
+TEST(SimModel, JogsQueueAndACancelDropsThem) {
+    const Clock::time_point t0{};
+    MachineModel model("uuid", t0);
+    ASSERT_EQ(model.executeLine("$J=G91 x1 F600", t0), std::vector<std::string>{"ok"});
+    ASSERT_EQ(model.executeLine("$J=G91 x-3 F600", t0), std::vector<std::string>{"ok"});
+    EXPECT_NEAR(model.snapshot(t0 + 100ms).positions[0], 1.0, 1e-9);
+    EXPECT_NEAR(model.snapshot(t0 + 150ms).positions[0], 0.5, 1e-9);
+    EXPECT_NEAR(model.snapshot(t0 + 1s).positions[0], -2.0, 1e-9);
+    EXPECT_EQ(model.jogsSinceLastCancel(), 2u);
+
+    model.executeRealtime(0x85, t0 + 2s);  // at rest: nothing happens, the count restarts
+    EXPECT_EQ(model.jogsSinceLastCancel(), 0u);
+    ASSERT_EQ(model.executeLine("$J=G91 x100 F600", t0 + 2s), std::vector<std::string>{"ok"});
+    ASSERT_EQ(model.executeLine("$J=G91 x100 F600", t0 + 2s), std::vector<std::string>{"ok"});
+    model.executeRealtime(0x85, t0 + 3s);
+    ASSERT_EQ(model.executeLine("$J=G91 x-1 F600", t0 + 3s), std::vector<std::string>{"ok"});
+    EXPECT_EQ(model.jogsSinceLastCancel(), 1u);
+    EXPECT_EQ(model.snapshot(t0 + 3010ms).state, MachineState::Jog);
+    const auto snap = model.snapshot(t0 + 5s);
+    EXPECT_EQ(snap.state, MachineState::Idle);
+    EXPECT_NEAR(snap.positions[0], -2.0 + 10.0 + 0.1 - 1.0, 1e-9);
+}
+
+TEST(SimModel, QuietHomingAnswersNoQueryAndReportsHomeOnce) {
+    const Clock::time_point t0{};
+    MachineModel model("uuid", t0);
+    model.setHomingDuration(100ms);
+    model.setQuietHoming(true);
+    ASSERT_EQ(model.executeLine("$H", t0), std::vector<std::string>{"ok"});
+    EXPECT_TRUE(model.executeRealtime('?', t0 + 50ms).empty());
+    model.advance(t0 + 150ms);
+    const std::vector<std::string> lines = model.takeUnsolicited();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("<Home|", 0), 0u) << lines[0];
+    EXPECT_EQ(model.executeRealtime('?', t0 + 150ms)[0].rfind("<Idle|", 0), 0u);
+
+    model.setHomingFails(true);
+    ASSERT_EQ(model.executeLine("$H", t0 + 200ms), std::vector<std::string>{"ok"});
+    model.advance(t0 + 400ms);
+    EXPECT_EQ(model.takeUnsolicited(), std::vector<std::string>{"ALARM:6"});
+    EXPECT_EQ(model.executeRealtime('?', t0 + 400ms)[0].rfind("<Alarm|", 0), 0u);
+}
+
+TEST(SimModel, EmptyLinesGetAnOkOnlyWhenAsked) {
+    const Clock::time_point t0{};
+    MachineModel model("uuid", t0);
+    EXPECT_TRUE(model.executeLine("", t0).empty());
+    model.setOkOnEmptyLine(true);
+    EXPECT_EQ(model.executeLine("", t0), std::vector<std::string>{"ok"});
 }
 
 TEST(SimModel, ProgramLinesRunInOrderAsRun) {
@@ -507,7 +544,7 @@ TEST(SimModel, FailedHomingPrintsAnAlarmAndJogCancelStopsOnlyJogs) {
     model.executeRealtime(0x85, t0 + 1150ms);
     const auto snap = model.snapshot(t0 + 5s);
     EXPECT_EQ(snap.state, MachineState::Idle);
-    EXPECT_NEAR(snap.positions[0], 10.0, 1e-9);
+    EXPECT_NEAR(snap.positions[0], 10.1, 1e-9);  // with its deceleration
 }
 
 }  // namespace

@@ -110,21 +110,22 @@ void jog(Session& s) {
     }
 }
 
-// Feed hold freezes a long jog, resume continues it; velocity mode then takes over.
+// Feed hold ends a long jog for good, as a controller does, and resume starts nothing;
+// velocity mode then takes over.
 void holdResumeAndVelocity(Session& s) {
     const KorvaneApi& api = s.api();
     const DeviceHandle h = s.handle();
     KORVANE_EXPECT(s, KORVANE_SUCCESS, api.JogRel(h, 2, 50.0f, 300.0f));
     KORVANE_EXPECT(s, KORVANE_SUCCESS, api.FeedHold(h));
-    s.waitForState(KORVANE_STATE_HOLD, kMoveTimeoutMs);
+    s.waitForState(KORVANE_STATE_IDLE, kMoveTimeoutMs);
     float first[6] = {};
     float later[6] = {};
     readPositions(s, first);
+    KORVANE_EXPECT(s, KORVANE_SUCCESS, api.Resume(h));
     Sleep(300);
     readPositions(s, later);
-    if (first[2] != later[2]) s.fail("z moved during a feed hold");
-    KORVANE_EXPECT(s, KORVANE_SUCCESS, api.Resume(h));
-    s.waitForState(KORVANE_STATE_JOG, kMoveTimeoutMs);
+    if (first[2] != later[2]) s.fail("z moved after a feed hold");
+    expectState(s, KORVANE_STATE_IDLE);
 
     KORVANE_EXPECT(s, KORVANE_SUCCESS, api.VelocityStart(h, 1, 600.0f));
     s.pollState(500);
