@@ -284,8 +284,10 @@ TEST_F(CablePull, BeforeVelocityStartTheWorkerEndsOnItsFirstLine) {
     EXPECT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
     EXPECT_TRUE(velocityModeEnds());
     EXPECT_EQ(Korvane_JogRel(handle, 1, 1.0f, 100.0f), KORVANE_WRITE_FAILED);
-    // An ended worker gets no jog cancel, so there is nothing to fail.
-    EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+    // An ended worker still gets the jog cancel, since its last line may still run on the
+    // machine; with the cable out the stop reports that the cancel could not be written.
+    EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_WRITE_FAILED);
+    EXPECT_EQ(lastError(), "Serial write failed for jog cancel");
 }
 
 // --- During: the call has written its command and waits for the reply --------------------
@@ -463,10 +465,13 @@ TEST_F(CablePull, StalledDeviceMakesWritesGiveUp) {
     EXPECT_EQ(lastError(), "Serial write failed for: $J=G91 x5.000 F300");
     EXPECT_LE(jog.ms, kWriteBudgetMs + kMarginMs);
 
-    // The worker's line cannot be written either, so velocity mode ends by itself.
+    // The worker's line cannot be written either, so velocity mode ends by itself; the stop's
+    // jog cancel cannot be written and says so, within one write budget.
     EXPECT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
     EXPECT_TRUE(velocityModeEnds());
-    EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+    const Timed stop = timed([&] { return Korvane_VelocityStop(handle); });
+    EXPECT_EQ(stop.result, KORVANE_WRITE_FAILED);
+    EXPECT_LE(stop.ms, kWriteBudgetMs + kMarginMs);
 }
 
 TEST_F(CablePull, DisconnectWhileTheWorkerIsStuckInAWriteEndsWithinTwoWriteBudgets) {

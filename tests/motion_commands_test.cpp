@@ -124,9 +124,9 @@ INSTANTIATE_TEST_SUITE_P(
                  [](DeviceHandle h) { return Korvane_SetPos(h, 2, -0.0001f); },
                  {"$MPos=z-0.000"}},
         // The feed word is truncated toward zero.
-        WireCase{"FeedBelowOneGivesF0",
-                 [](DeviceHandle h) { return Korvane_JogRel(h, 1, 1.0f, 0.5f); },
-                 {"$J=G91 y1.000 F0"}},
+        WireCase{"FeedOfOneAndAHalfGivesF1",
+                 [](DeviceHandle h) { return Korvane_JogRel(h, 1, 1.0f, 1.5f); },
+                 {"$J=G91 y1.000 F1"}},
         WireCase{"LargestFeedBelowTwoToThe31",
                  [](DeviceHandle h) { return Korvane_JogAbs(h, 5, 1.0f, 2147483520.0f); },
                  {"$J=G90 c1.000 F2147483520"}}),
@@ -154,10 +154,21 @@ TEST_F(MotionCommands, RefusedArgumentsWriteNothingAndKeepTheMessage) {
         EXPECT_EQ(Korvane_EnableSoftLimits(handle, axis, 1), KORVANE_INVALID_ARGUMENT);
         EXPECT_EQ(Korvane_SetSoftLimitRange(handle, axis, 1.0f, 1.0f), KORVANE_INVALID_ARGUMENT);
     }
-    for (float feed : {0.0f, -0.0f, -1.0f, kNaN, -kNaN, kInf, -kInf, 2147483648.0f, 1e30f}) {
+    // A feed below 1 would be sent as F0, which the controller refuses.
+    for (float feed :
+         {0.0f, -0.0f, -1.0f, 0.5f, 0.999f, kNaN, -kNaN, kInf, -kInf, 2147483648.0f, 1e30f}) {
         SCOPED_TRACE(feed);
         EXPECT_EQ(Korvane_JogAbs(handle, 0, 1.0f, feed), KORVANE_INVALID_ARGUMENT);
         EXPECT_EQ(Korvane_JogRel(handle, 0, 1.0f, feed), KORVANE_INVALID_ARGUMENT);
+    }
+    // "nan" and "inf" are no positions, distances or travel settings.
+    for (float value : {kNaN, -kNaN, kInf, -kInf}) {
+        SCOPED_TRACE(value);
+        EXPECT_EQ(Korvane_JogAbs(handle, 0, value, 100.0f), KORVANE_INVALID_ARGUMENT);
+        EXPECT_EQ(Korvane_JogRel(handle, 0, value, 100.0f), KORVANE_INVALID_ARGUMENT);
+        EXPECT_EQ(Korvane_SetPos(handle, 0, value), KORVANE_INVALID_ARGUMENT);
+        EXPECT_EQ(Korvane_SetSoftLimitRange(handle, 0, value, 1.0f), KORVANE_INVALID_ARGUMENT);
+        EXPECT_EQ(Korvane_SetSoftLimitRange(handle, 0, 1.0f, value), KORVANE_INVALID_ARGUMENT);
     }
     for (float acceleration : {0.0f, -0.0f, -250.0f, kNaN, kInf}) {
         SCOPED_TRACE(acceleration);
@@ -225,10 +236,17 @@ TEST_F(MotionCommands, SilenceTimesOutAtEachCommandsLimit) {
     EXPECT_LT(setting, 3500ms);
 }
 
-TEST_F(MotionCommands, ReportBeforeOkSettlesWithoutAQuery) {
-    controller.answerLines("<Jog|MPos:1,0,0>\r\nok\r\n");
+// A late Idle report that arrives before a jog's "ok" neither settles the jog nor goes into
+// the cache, where it would make the next feed hold a silent no-op while the machine moves.
+TEST_F(MotionCommands, ReportBeforeOkIsNeitherTheAnswerNorCached) {
+    controller.respond([](const test::Input& in) {
+        if (in.is('?')) return test::reply("<Jog|MPos:1,0,0>\r\n");
+        if (in.realtime) return test::Script{};
+        return test::Script{{0, "<Idle>\r\n"}, {30, "ok\r\n"}};
+    });
     EXPECT_EQ(Korvane_JogRel(handle, 0, 1.0f, 100.0f), KORVANE_SUCCESS);
-    EXPECT_EQ(inputsBeforeFence(), Inputs{"$J=G91 x1.000 F100"});
+    EXPECT_EQ(Korvane_FeedHold(handle), KORVANE_SUCCESS);
+    EXPECT_EQ(inputsBeforeFence(), (Inputs{"$J=G91 x1.000 F100", "?", "!"}));
 }
 
 TEST_F(MotionCommands, EmergencyStopReturnsTheExchangeResult) {
@@ -270,15 +288,17 @@ TEST_F(MotionCommands, FeedHoldAfterIdleWritesNothing) {
 }
 
 // Velocity mode sets the machine moving without a new report, so the cached Idle from before
-// the start must not swallow the hold.
-TEST_F(MotionCommands, FeedHoldInVelocityModeIsWrittenDespiteAnIdleCache) {
+// the start must not swallow the hold. The controller ends a held jog for good, and so the
+// hold ends velocity mode: no further jog line, a jog cancel so that nothing queued runs.
+TEST_F(MotionCommands, FeedHoldInVelocityModeIsWrittenAndEndsIt) {
     cacheState("<Idle>", KORVANE_STATE_IDLE);
     ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
     ASSERT_TRUE(controller.waitForLine("$J=G91 x200.000 F600"));
     controller.clear();
     EXPECT_EQ(Korvane_FeedHold(handle), KORVANE_SUCCESS);
-    EXPECT_EQ(inputsBeforeFence(), Inputs{"!"});
-    ASSERT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+    EXPECT_EQ(Korvane_JogRel(handle, 0, 1.0f, 100.0f), KORVANE_SUCCESS) << "no longer refused";
+    std::this_thread::sleep_for(300ms);  // several of a worker's beats: none writes a line
+    EXPECT_EQ(inputsBeforeFence(), (Inputs{"!", "0x85", "$J=G91 x1.000 F100", "?"}));
 }
 
 // The byte goes out at once and no reply is awaited: a silent controller does not delay it.
@@ -348,16 +368,17 @@ TEST_F(MotionCommands, VelocityModeRefusesMotionButNotTheStops) {
     EXPECT_EQ(controller.lines(), Inputs{"$J=G91 x200.000 F600"});
 
     controller.clear();
-    EXPECT_EQ(Korvane_FeedHold(handle), KORVANE_SUCCESS);
     EXPECT_EQ(Korvane_Resume(handle), KORVANE_SUCCESS);
     EXPECT_EQ(Korvane_EmergencyStop(handle), KORVANE_SUCCESS);
-    EXPECT_EQ(inputsBeforeFence(), (Inputs{"!", "~", "0x85", "$ES", "?"}));
+    EXPECT_EQ(inputsBeforeFence(), (Inputs{"~", "0x85", "$ES", "?"}));
 
     // The emergency stop ended velocity mode.
     EXPECT_EQ(Korvane_JogRel(handle, 0, 1.0f, 100.0f), KORVANE_SUCCESS);
 }
 
-TEST_F(MotionCommands, EmergencyStopAfterWorkerEndedSendsNoJogCancel) {
+// The worker ended by itself, but the machine may still run its last line: the emergency
+// stop cancels it all the same.
+TEST_F(MotionCommands, EmergencyStopAfterWorkerEndedStillCancels) {
     cacheState("<Alarm:1>", KORVANE_STATE_ALARM);
     ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
     // The worker sees Alarm and ends by itself; the refusals stop once it has.
@@ -368,7 +389,7 @@ TEST_F(MotionCommands, EmergencyStopAfterWorkerEndedSendsNoJogCancel) {
     ASSERT_EQ(Korvane_Home(handle, 6), KORVANE_INVALID_ARGUMENT);
     controller.clear();
     EXPECT_EQ(Korvane_EmergencyStop(handle), KORVANE_SUCCESS);
-    EXPECT_EQ(inputsBeforeFence(), (Inputs{"$ES", "?"}));
+    EXPECT_EQ(inputsBeforeFence(), (Inputs{"0x85", "$ES", "?"}));
 }
 
 TEST_F(MotionCommands, EmergencyStopWithFailedJogCancelSendsNothingMore) {

@@ -5,6 +5,7 @@
 //
 // KORVANE_WINDOWS_BUILD names the cross-build folder; without it the tests are skipped.
 #include <gtest/gtest.h>
+#include <termios.h>
 
 #include <cstdlib>
 #include <optional>
@@ -89,6 +90,20 @@ TEST_P(WindowsDllPorts, SmokeConnectsWithOneProbeByte) {
 
 INSTANTIATE_TEST_SUITE_P(LowAndHigh, WindowsDllPorts, ::testing::Values(3, 10), comPortName);
 
+// A port whose driver has XON/XOFF flow control on: the DLL's open turns it off (Wine carries
+// the device-control block's fOutX and fInX to the pty's IXON and IXOFF), so a stray XOFF
+// from the controller could not stop its writes.
+TEST_F(WindowsDll, ConnectTurnsOffSoftwareFlowControl) {
+    PtyPair pty(PtyPair::Settings::SerialDefaults);
+    ScriptedController controller(pty);
+    controller.answerQueries("<Idle|MPos:0.000,0.000,0.000|FS:0,0>\r\n");
+    const ProgramRun run = runOn("smoke", 11, pty.slavePath());
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    termios after{};
+    ASSERT_EQ(tcgetattr(pty.master(), &after), 0);
+    EXPECT_EQ(after.c_iflag & (IXON | IXOFF), 0u) << run.output;
+}
+
 // A missing port fails at once; a silent one only through the probe's time-out, which
 // relies on the serial read time-outs working under Wine.
 TEST_F(WindowsDll, ConnectFailsOnMissingAndSilentPorts) {
@@ -126,9 +141,9 @@ TEST_F(WindowsDll, QueriesCarryValuesAcrossTheDllBoundary) {
     EXPECT_EQ(controller.received(), "??????$device_uuid\r\n$device_uuid\r\n") << run.output;
 }
 
-// The worker thread of velocity mode, under Wine's threads: first line at once, a rate
-// change without a jog cancel, a cancel before the first line of a new axis, and nothing
-// after the final cancel.
+// The worker thread of velocity mode, under Wine's threads: first line at once, a jog cancel
+// before the line of a new rate and before the first line of a new axis, and nothing after
+// the final cancel.
 TEST_F(WindowsDll, VelocityModeLinesAndJogCancels) {
     PtyPair pty;
     ScriptedController controller(pty);
@@ -136,8 +151,9 @@ TEST_F(WindowsDll, VelocityModeLinesAndJogCancels) {
     const ProgramRun run = runOn("velocity", 6, pty.slavePath());
     EXPECT_EQ(run.exitCode, 0) << run.output;
 
-    const std::vector<std::string> expected = {"$J=G91 x200.000 F600", "$J=G91 x300.000 F900",
-                                               "<0x85>", "$J=G91 y-150.000 F450", "<0x85>"};
+    const std::vector<std::string> expected = {"$J=G91 x200.000 F600",  "<0x85>",
+                                               "$J=G91 x300.000 F900",  "<0x85>",
+                                               "$J=G91 y-150.000 F450", "<0x85>"};
     EXPECT_EQ(jogLinesAndCancels(controller.inputs()), expected) << run.output;
     // The host polled the state throughout; the worker itself never queries.
     EXPECT_GE(controller.countInputs([](const Input& in) { return in.is('?'); }), 10u);
@@ -151,7 +167,7 @@ class WindowsDllWholeApi : public WindowsDll, public ::testing::WithParamInterfa
 TEST_P(WindowsDllWholeApi, EveryExportAgainstTheSimulator) {
     sim::SimOptions options;
     options.uuid = kUuid;
-    options.homingDurationMs = 300;
+    options.homingDurationMs = 800;
     sim::Simulator simulator(options);
     ASSERT_TRUE(simulator.start()) << simulator.error();
     const ProgramRun run = runOn("whole-api", GetParam(), simulator.devicePath());

@@ -87,9 +87,12 @@ typedef int32_t MachineState;
 /**
  * Opens a connection and proves that a controller answers before handing out a handle.
  *
- * Opens the port exclusively at @p baudRate, 8 data bits, no parity, one stop bit (flow
- * control as the driver has it), discards anything buffered, and sends a status query ("?");
- * the controller must answer with a status report within 3000 ms.
+ * Opens the port exclusively at @p baudRate, 8 data bits, no parity, one stop bit, with no
+ * software (XON/XOFF) flow control and no input processing at all (a stray XOFF byte from the
+ * controller would otherwise stop every write, the emergency stop included; hardware flow
+ * control stays as the driver has it), discards anything buffered, and sends a status query
+ * ("?"); the controller must answer with a status report within 3000 ms. On Windows a line
+ * error (framing, overrun) does not stop later reads and writes.
  *
  * @param portName  Port name. Windows: "COM3" and the like (the device path "\\.\" + name is
  *                  cut to 63 characters). Linux: an absolute path is used as is (for example
@@ -101,7 +104,8 @@ typedef int32_t MachineState;
  *         KORVANE_INVALID_ARGUMENT when @p portName or @p outHandle is null;
  *         KORVANE_RESOURCE_FAILURE when the connection object cannot be allocated;
  *         KORVANE_PORT_OPEN_FAILED when the port is missing, held by another program, not a
- *         serial device, its name cannot be converted, or the line settings are refused;
+ *         serial device, its name cannot be converted, or the line settings or time-outs
+ *         are refused (they are read back: a driver that took only some of them fails too);
  *         KORVANE_TIMEOUT when the port opened but no status report came within 3000 ms
  *         (also for an error reply or a failed probe write); the port is closed again.
  *         A failed connect hands out no handle, so it leaves no message to read.
@@ -110,8 +114,9 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_Connect(const wchar_t* portName, int
                                                     DeviceHandle* outHandle);
 
 /**
- * Closes a connection: ends velocity mode (writing the jog-cancel byte 0x85) if it runs,
- * closes the port and frees everything. The handle is invalid afterwards.
+ * Closes a connection: ends velocity mode as Korvane_VelocityStop does (the jog-cancel byte
+ * 0x85 whenever velocity mode was started and not stopped, even if its worker has ended by
+ * itself), closes the port and frees everything. The handle is invalid afterwards.
  * Must not overlap any other call on the same handle.
  *
  * @return KORVANE_SUCCESS, or KORVANE_INVALID_HANDLE for a null handle.
@@ -189,8 +194,19 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_GetDeviceUUID(DeviceHandle handle, c
  * command was accepted but no status report followed; KORVANE_FIRMWARE_ERROR ("Firmware
  * error: <line>").
  *
- * Feeds are refused with 8 when they are not greater than zero, not finite (NaN, infinity) or
- * 2147483648 or more, since such a feed has no whole-number feed word.
+ * Only the command's own reply settles it: its "ok" (then the status query) or an "error:"
+ * line. A status report that arrives before the "ok" may be a stale one still on its way
+ * (from a query that timed out, or homing's last poll): it neither settles the command nor
+ * replaces the status that Korvane_FeedHold consults. Some controllers answer the empty line
+ * between CR and LF with an "ok" of their own; after a refusal the library reads on briefly
+ * (at most 100 ms, less when that "ok" comes or the line is quiet for 50 ms) so that this
+ * "ok" is never taken for the next command's acceptance. A reply line may arrive in pieces
+ * across the library's reading windows.
+ *
+ * Feeds are refused with 8 when they are below 1 (the feed word would read F0, which the
+ * controller refuses), not finite (NaN, infinity) or 2147483648 or more, since such a feed
+ * has no whole-number feed word. Positions, distances, maximum travel and homing positions
+ * are refused with 8 when they are not finite: "nan" or "inf" is no value to send a machine.
  * ------------------------------------------------------------------------------------- */
 
 /** Jogs @p axis to the absolute @p position ("$J=G90 <axis><position> F<feed>"), 500 ms. */
@@ -226,8 +242,9 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_SetSoftLimitRange(DeviceHandle handl
                                                               float homingPosition);
 
 /**
- * Emergency stop: ends velocity mode first (jog-cancel byte 0x85) if a velocity controller
- * exists, then sends "$ES" and waits up to 1000 ms for the status report.
+ * Emergency stop: ends velocity mode first as Korvane_VelocityStop does (jog-cancel byte 0x85
+ * whenever velocity mode was started and not stopped, even if its worker has ended by
+ * itself), then sends "$ES" and waits up to 1000 ms for the status report.
  * Not refused in velocity mode. Returns KORVANE_WRITE_FAILED ("Serial write failed for jog
  * cancel") without sending "$ES" when the jog cancel cannot be written.
  * Waits behind any call already in progress on the connection.
@@ -236,9 +253,15 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_EmergencyStop(DeviceHandle handle);
 
 /**
  * Feed hold: writes the real-time byte "!" and reads no reply. When the most recent status
- * report showed Idle, nothing is written and the result is KORVANE_SUCCESS, except while
- * velocity mode runs: its worker moves the machine without new reports, so "!" is always
- * written then.
+ * report showed Idle, nothing is written and the result is KORVANE_SUCCESS.
+ *
+ * In velocity mode (also when its worker has ended by itself but velocity mode was not
+ * stopped) "!" is always written, since the worker moves the machine without new reports, and
+ * the hold ends velocity mode: a controller ends a held jog for good, and the worker must not
+ * start it again. The jog cancel 0x85 follows, as in Korvane_VelocityStop, so that no jog line
+ * the controller had not read yet runs after the hold. Korvane_Resume then starts nothing;
+ * call Korvane_VelocityStart to move again. Result KORVANE_WRITE_FAILED with "Serial write
+ * failed for jog cancel" when the "!" went out but the cancel did not.
  * @return KORVANE_SUCCESS; KORVANE_INVALID_HANDLE; KORVANE_NOT_CONNECTED;
  *         KORVANE_WRITE_FAILED ("Serial write failed").
  */
@@ -258,7 +281,13 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_Resume(DeviceHandle handle);
 /**
  * Homes one axis (0..5, "$H" + letter) or all axes (KORVANE_AXIS_ALL, "$H") and returns when
  * the cycle is over: a status report has shown Home and a later one another state. Polls
- * with "?" and holds the connection for up to 30 s.
+ * with "?" and holds the connection for up to 30 s. A report may arrive in pieces across the
+ * 200 ms reading windows (a controller that answers no query while homing sends a single
+ * Home report when the cycle ends, whenever that is). Reports before Home are passed over,
+ * since the first poll may be answered before the controller read the homing command; an
+ * "ALARM:" line, which a controller prints when it falls into Alarm, ends the wait at once
+ * with KORVANE_FIRMWARE_ERROR and "Homing failed: alarm state" (the input was discarded just
+ * before the command, so the alarm came after it).
  *
  * @return KORVANE_SUCCESS; KORVANE_INVALID_HANDLE; KORVANE_VELOCITY_ACTIVE;
  *         KORVANE_INVALID_ARGUMENT (axis outside -1..5); KORVANE_NOT_CONNECTED;
@@ -274,12 +303,23 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_Home(DeviceHandle handle, int32_t ax
 
 /**
  * Starts continuous jogging of @p axis at @p velocity (signed, feed units per minute), or
- * changes the rate when velocity mode already runs on that axis (no jog cancel is sent), or
- * switches axes (jog cancel 0x85, then the new axis). A worker thread keeps re-issuing
- * relative jogs of twenty seconds of travel; it follows the machine state through the status
- * reports that the host's own queries bring in, so poll Korvane_GetState or the like while
- * velocity mode runs. The worker ends by itself on Alarm, Sleep or Door or when a write fails.
- * While velocity mode runs, jogs, settings and homing are refused with 6.
+ * changes the rate when velocity mode already runs on that axis, or switches axes. A worker
+ * thread keeps re-issuing relative jogs of twenty seconds of travel; it follows the machine
+ * state through the status reports that the host's own queries bring in, so poll
+ * Korvane_GetState or the like while velocity mode runs. The worker ends by itself on Alarm,
+ * Sleep or Door or when a write fails. While velocity mode runs, jogs, settings and homing
+ * are refused with 6.
+ *
+ * A controller queues a jog line behind the running one instead of replacing it, so every
+ * new line that is not the first is preceded by the jog cancel 0x85: a rate change (by more
+ * than 0.01; smaller ones write nothing), a reversal, an axis switch, and a start after the
+ * worker had ended by itself. The machine slows to a stop and runs the new line; a rate
+ * change reaches the controller within the worker's pacing (100 ms) plus one line exchange,
+ * and takes effect once the machine has slowed down. Should the new line be lost, the Idle
+ * that the host's queries then show makes the worker send it again (500 ms after it first
+ * did). The worker waits for the controller's "ok" to each of its lines (up to 500 ms, with
+ * the connection's other traffic waiting), so that no stop can overtake a line the
+ * controller has not read yet.
  *
  * @param velocity Magnitude at least 0.1 and below 2147483648; NaN and infinity are refused.
  * @return KORVANE_SUCCESS (returned before the first jog line is written);
@@ -292,9 +332,20 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_VelocityStart(DeviceHandle handle, i
                                                           float velocity);
 
 /**
- * Ends velocity mode: writes the jog-cancel byte 0x85 if the worker still runs, waits for the
- * worker to end and discards it. No jog line reaches the port after this returns.
- * Does nothing and returns KORVANE_SUCCESS when velocity mode is not active.
+ * Ends velocity mode: writes the jog-cancel byte 0x85, waits for the worker to end and
+ * discards it. The cancel is written whenever velocity mode was started and not stopped, also
+ * when the worker has ended by itself (its last line may still run on the machine); a cancel
+ * does nothing to a machine at rest. Does nothing and returns KORVANE_SUCCESS when velocity
+ * mode was not started.
+ *
+ * When this returns, no jog line that velocity mode wrote can still start: the cancel goes
+ * out only after the controller has taken the worker's last line, and if that line's "ok"
+ * never came, the stop waits for it once more (up to 500 ms) and writes the cancel again.
+ * The same holds for Korvane_EmergencyStop, Korvane_Disconnect, an axis switch and a feed
+ * hold in velocity mode. Worst case, behind a line whose "ok" does not come: about 500 ms
+ * for the worker's wait, 500 ms for the stop's own, two cancel writes and up to 100 ms for
+ * the worker to notice; normally a few milliseconds plus up to 100 ms. Like every call it
+ * first waits for any call in progress on the connection.
  *
  * @return KORVANE_SUCCESS; KORVANE_INVALID_HANDLE;
  *         KORVANE_WRITE_FAILED ("Serial write failed for jog cancel"; velocity mode has ended

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "protocol/exchange.h"
 #include "protocol/numbers.h"
 
 namespace korvane {
@@ -12,7 +13,7 @@ Device::~Device() {
     if (connected.load()) {
         {
             std::lock_guard<std::mutex> slot(velocityMutex);
-            if (velocity && velocity->isRunning()) stopVelocityLocked();
+            stopVelocityLocked();
         }
         connected.store(false);
         port.close();
@@ -74,13 +75,13 @@ std::int32_t Device::startVelocity(std::int32_t axis, float rate) {
     }
 
     std::lock_guard<std::mutex> slot(velocityMutex);
-    if (velocity && velocity->isRunning()) {
-        if (velocity->axis() == axis) {
-            velocity->setTargetVelocity(rate);
-            return KORVANE_SUCCESS;
-        }
-        stopVelocityLocked();  // an axis switch goes on even when the jog cancel failed
+    if (velocity && velocity->isRunning() && velocity->axis() == axis) {
+        velocity->setTargetVelocity(rate);
+        return KORVANE_SUCCESS;
     }
+    // An axis switch, or a restart after the worker ended: the old line may still run, and a
+    // new one would queue behind it. The start goes on even when the jog cancel failed.
+    stopVelocityLocked();
 
     std::unique_ptr<VelocityController> fresh(new (std::nothrow) VelocityController(axis, rate));
     if (!fresh) {
@@ -91,10 +92,18 @@ std::int32_t Device::startVelocity(std::int32_t axis, float rate) {
     velocity = std::move(fresh);
     VelocityController* controller = velocity.get();
     velocity->installCallbacks(
-        [this, controller](const char* line) {
+        [this, controller](const char* line, bool cancelFirst) {
             std::lock_guard<std::mutex> io(ioMutex);
             if (!controller->isRunning()) return false;
-            return port.writeLine(line);
+            if (cancelFirst && !writeJogCancelLocked()) return false;
+            port.purgeInput();
+            if (!port.writeLine(line)) return false;
+            // Waiting for the "ok" under the lock means that a stop, which needs the lock,
+            // never overtakes a line the controller has not read yet. It also keeps the
+            // line's reply from being taken for the answer to a later command.
+            velocityLineUnconfirmed =
+                awaitLineReply(*this, kVelocityReplyTimeoutMs) == LineReply::NoReply;
+            return true;
         },
         [this](std::int32_t* state) { return cachedState(state); });
     if (!velocity->start()) {
@@ -112,13 +121,12 @@ std::int32_t Device::stopVelocity() {
 std::int32_t Device::stopVelocityLocked() {
     if (!velocity) return KORVANE_SUCCESS;
     std::int32_t result = KORVANE_SUCCESS;
-    if (velocity->isRunning()) {
-        // The flag is cleared before the lock is taken, and the worker tests it under the
-        // lock before each line, so the jog cancel is the last thing velocity mode writes.
-        velocity->requestStop();
+    // The flag is cleared before the lock is taken, and the worker tests it under the lock
+    // before each line, so the jog cancel is the last thing velocity mode writes.
+    velocity->requestStop();
+    {
         std::lock_guard<std::mutex> io(ioMutex);
-        const unsigned char jogCancel = 0x85;
-        if (!port.writeRaw(&jogCancel, 1)) {
+        if (!writeJogCancelLocked()) {
             setLastError("Serial write failed for jog cancel");
             result = KORVANE_WRITE_FAILED;
         }
@@ -127,6 +135,39 @@ std::int32_t Device::stopVelocityLocked() {
     velocity->stop();
     velocity.reset();
     return result;
+}
+
+bool Device::holdVelocity(std::int32_t* result) {
+    std::lock_guard<std::mutex> slot(velocityMutex);
+    if (!velocity) return false;
+    velocity->requestStop();
+    {
+        std::lock_guard<std::mutex> io(ioMutex);
+        const unsigned char hold = '!';
+        if (!connected.load()) {
+            *result = KORVANE_NOT_CONNECTED;
+        } else if (!port.writeRaw(&hold, 1)) {
+            setLastError("Serial write failed");
+            *result = KORVANE_WRITE_FAILED;
+        } else if (!writeJogCancelLocked()) {
+            setLastError("Serial write failed for jog cancel");
+            *result = KORVANE_WRITE_FAILED;
+        } else {
+            *result = KORVANE_SUCCESS;
+        }
+    }
+    velocity->stop();
+    velocity.reset();
+    return true;
+}
+
+bool Device::writeJogCancelLocked() {
+    const unsigned char jogCancel = 0x85;
+    if (!port.writeRaw(&jogCancel, 1)) return false;
+    if (!velocityLineUnconfirmed) return true;
+    velocityLineUnconfirmed = false;
+    awaitLineReply(*this, kVelocityReplyTimeoutMs);
+    return port.writeRaw(&jogCancel, 1);
 }
 
 }  // namespace korvane

@@ -43,9 +43,14 @@ class Device final : public Link {
     // Velocity mode. The slot is guarded by velocityMutex, so that a host that overlaps
     // starts, stops and the refusing exports cannot pull a controller away under a reader.
     std::int32_t startVelocity(std::int32_t axis, float rate);
-    // Ends velocity mode: the jog cancel when the worker still runs, then the controller,
-    // running or ended, is joined and discarded. 4 when the jog cancel could not be written.
+    // Ends velocity mode: the jog cancel whenever a controller is in the slot, running or
+    // ended (its last line may still run on the machine), then the controller is joined and
+    // discarded. 4 when the jog cancel could not be written.
     std::int32_t stopVelocity();
+    // The feed hold while a velocity controller is in the slot: writes "!" and ends velocity
+    // mode like stopVelocity, since the controller ends a held jog for good and the worker
+    // would otherwise start it again. False, with nothing done, when the slot is empty.
+    bool holdVelocity(std::int32_t* result);
     // Velocity mode is active: a controller is in the slot and its worker runs.
     bool velocityActive();
     // The shared refusal of motion and settings commands: sets the message and returns true
@@ -59,13 +64,26 @@ class Device final : public Link {
     StatusReport cachedStatus;
     bool statusValid = false;
 
+    // How long the worker waits for the controller to take a jog line.
+    static constexpr std::uint32_t kVelocityReplyTimeoutMs = 500;
+
   private:
     std::int32_t stopVelocityLocked();
+    // Writes the jog cancel so that it cannot be lost. The controller acts on the byte at once
+    // but reads a line only when it gets to it, and a cancel that overtakes a jog line still
+    // waiting in its input does nothing: the line starts afterwards. The worker waits for the
+    // "ok" to each of its lines, so a line it wrote is normally known to be taken; when that
+    // "ok" did not come, this waits for it once more and then writes the cancel again.
+    // The caller holds ioMutex. False when a write failed.
+    bool writeJogCancelLocked();
 
     std::mutex errorMutex;
     char lastError[kErrorTextSize] = {};
     std::mutex velocityMutex;
     std::unique_ptr<VelocityController> velocity;
+    // The worker's last line got no answer in time, so it may still be waiting unread in the
+    // controller's input. Guarded by ioMutex.
+    bool velocityLineUnconfirmed = false;
 };
 
 // The Device behind a handle.

@@ -16,10 +16,10 @@ constexpr std::uint32_t kSettingTimeoutMs = 2000;
 constexpr std::uint32_t kEmergencyStopTimeoutMs = 1000;
 constexpr std::size_t kCommandSize = 128;
 
-// A feed must be a positive number with a whole-number feed word: NaN, infinity and values
-// of 2^31 or more have no defined conversion, so they are refused like zero.
+// A feed must give a feed word of at least 1: below that the word would read F0, which the
+// controller refuses. NaN, infinity and values of 2^31 or more have no defined conversion.
 bool isValidFeed(float feed) {
-    return feed > 0.0f && feed < 2147483648.0f;
+    return feed >= 1.0f && feed < 2147483648.0f;
 }
 
 bool isValidAcceleration(float acceleration) {
@@ -68,19 +68,21 @@ extern "C" {
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_JogAbs(DeviceHandle handle, int32_t axis,
                                                    float position, float feed) {
-    return runCommand(handle, axis, isValidFeed(feed), kJogTimeoutMs, "$J=G90 %c%f F%d",
-                      static_cast<double>(position), static_cast<std::int32_t>(feed));
+    return runCommand(handle, axis, std::isfinite(position) && isValidFeed(feed), kJogTimeoutMs,
+                      "$J=G90 %c%f F%d", static_cast<double>(position),
+                      static_cast<std::int32_t>(feed));
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_JogRel(DeviceHandle handle, int32_t axis,
                                                    float distance, float feed) {
-    return runCommand(handle, axis, isValidFeed(feed), kJogTimeoutMs, "$J=G91 %c%f F%d",
-                      static_cast<double>(distance), static_cast<std::int32_t>(feed));
+    return runCommand(handle, axis, std::isfinite(distance) && isValidFeed(feed), kJogTimeoutMs,
+                      "$J=G91 %c%f F%d", static_cast<double>(distance),
+                      static_cast<std::int32_t>(feed));
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_SetPos(DeviceHandle handle, int32_t axis,
                                                    float position) {
-    return runCommand(handle, axis, true, kSettingTimeoutMs, "$MPos=%c%f",
+    return runCommand(handle, axis, std::isfinite(position), kSettingTimeoutMs, "$MPos=%c%f",
                       static_cast<double>(position));
 }
 
@@ -101,6 +103,10 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_SetSoftLimitRange(DeviceHandle handl
                                                               float homingPosition) {
     const std::int32_t checked = checkCommand(handle, axis);
     if (checked != KORVANE_SUCCESS) return checked;
+    // Positions, distances and travel settings go out as numbers: "nan" or "inf" is no value.
+    if (!std::isfinite(maxTravel) || !std::isfinite(homingPosition)) {
+        return KORVANE_INVALID_ARGUMENT;
+    }
     Device* device = toDevice(handle);
     // Both lines under one hold of the lock: no other traffic falls between them.
     std::lock_guard<std::mutex> io(device->ioMutex);
@@ -126,13 +132,14 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_EmergencyStop(DeviceHandle handle) {
 KORVANE_API ResultCode KORVANE_CALL Korvane_FeedHold(DeviceHandle handle) {
     if (handle == nullptr) return KORVANE_INVALID_HANDLE;
     Device* device = toDevice(handle);
-    // A machine last seen Idle has nothing to hold. Not so in velocity mode: the worker sets
+    // In velocity mode the hold is always written, and it ends velocity mode: the worker sets
     // the machine moving without refreshing the status cache, so an Idle seen before the
-    // start says nothing, and skipping the hold would lose a stop command.
+    // start says nothing, and the worker would start again the jog the hold ended.
+    std::int32_t result = KORVANE_SUCCESS;
+    if (device->holdVelocity(&result)) return result;
+    // A machine last seen Idle has nothing to hold.
     std::int32_t state = KORVANE_STATE_UNKNOWN;
-    if (!device->velocityActive() && device->cachedState(&state) && state == KORVANE_STATE_IDLE) {
-        return KORVANE_SUCCESS;
-    }
+    if (device->cachedState(&state) && state == KORVANE_STATE_IDLE) return KORVANE_SUCCESS;
     return writeRealtimeByte(device, '!');
 }
 

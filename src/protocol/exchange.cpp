@@ -28,8 +28,11 @@ Verdict evaluateReply(Link& link, const char* command, const char* line, StatusR
         case ReplyKind::Error:
             link.setLastError("Firmware error: %s", line);
             *result = KORVANE_FIRMWARE_ERROR;
+            if (!isQuery) drainTrailingOk(link);
             return Verdict::Settled;
         case ReplyKind::StatusLine:
+            // Before its "ok", a line command cannot tell a fresh report from a stale one.
+            if (!isQuery) return Verdict::Ignore;
             if (!parseStatusReport(line, report)) return Verdict::Ignore;
             link.storeStatus(*report);
             *result = KORVANE_SUCCESS;
@@ -66,10 +69,9 @@ std::int32_t exchange(Link& link, const char* command, StatusReport* report,
 
     const std::uint32_t start = tickCount32();
     LineAssembler line;
-    // The limit is tested between windows only; a line must arrive whole within one window,
-    // and a partial line is dropped with its window.
+    // The limit is tested between windows only. A partial line outlives its window: a reply
+    // that straddles the boundary is read whole in the next one.
     while (elapsedMs(start, tickCount32()) < timeoutMs) {
-        line.reset();
         const std::uint32_t windowStart = tickCount32();
         while (elapsedMs(windowStart, tickCount32()) < kExchangeWindowMs) {
             unsigned char byte = 0;
@@ -84,6 +86,35 @@ std::int32_t exchange(Link& link, const char* command, StatusReport* report,
     }
     link.setLastError("Timeout waiting for response");
     return KORVANE_TIMEOUT;
+}
+
+LineReply awaitLineReply(Link& link, std::uint32_t timeoutMs) {
+    LineAssembler line;
+    const std::uint32_t start = tickCount32();
+    while (continueLine(link, line, timeoutMs - elapsedMs(start, tickCount32()))) {
+        switch (classifyReply(line.line())) {
+            case ReplyKind::Ok:
+                return LineReply::Accepted;
+            case ReplyKind::Error:
+                drainTrailingOk(link);
+                return LineReply::Refused;
+            case ReplyKind::StatusLine:
+            case ReplyKind::Other:
+                break;
+        }
+        if (elapsedMs(start, tickCount32()) >= timeoutMs) break;
+    }
+    return LineReply::NoReply;
+}
+
+void drainTrailingOk(Link& link) {
+    LineAssembler line;
+    const std::uint32_t start = tickCount32();
+    while (elapsedMs(start, tickCount32()) < kTrailingOkWindowMs) {
+        unsigned char byte = 0;
+        if (link.serialPort().readBytes(&byte, 1, kByteWaitMs) != 1) return;  // quiet
+        if (line.push(byte) && classifyReply(line.line()) == ReplyKind::Ok) return;
+    }
 }
 
 bool continueLine(Link& link, LineAssembler& line, std::uint32_t timeoutMs) {

@@ -20,14 +20,37 @@ constexpr std::uint32_t kIdleSleepMs = 5;
 constexpr std::uint32_t kExchangeWindowMs = 100;
 // Limit of the status query that follows an "ok".
 constexpr std::uint32_t kStatusQueryTimeoutMs = 500;
+// How long a refused line's trailing "ok" is waited for (see drainTrailingOk).
+constexpr std::uint32_t kTrailingOkWindowMs = 100;
 
 // Sends command ("?" as the single real-time byte, anything else as a line) and reads replies
-// until one settles the call: 0 once a status report with a known state arrived (it is in
-// *report and stored through the link), 7 on an "error:" line, 5 on time-out; an "ok" to a
-// line command is followed by a fresh "?" query whose result is returned. 1 when the link is
-// not connected, 4 when the write fails.
+// until one settles the call, 7 on an "error:" line, 5 on time-out, 1 when the link is not
+// connected, 4 when the write fails.
+//
+// "?" is settled by the first status report with a known state: 0, the report in *report
+// and stored through the link. A line command is settled only by its own "ok", which is
+// followed by a fresh "?" query whose result is returned, or by an "error:" line. A status
+// report that arrives before the "ok" may be an old one still on its way (from a query that
+// timed out, or homing's last poll), so it neither settles the command nor is stored.
+//
+// A line may straddle the end of a reading window: its first part is kept for the next one.
 std::int32_t exchange(Link& link, const char* command, StatusReport* report,
                       std::uint32_t timeoutMs);
+
+// How the controller answered a command line.
+enum class LineReply { Accepted, Refused, NoReply };
+
+// Reads replies to a line written just before (without purging) until its "ok" (Accepted) or
+// an "error:" line (Refused) arrives, or timeoutMs pass (NoReply). Status reports and other
+// lines are passed over. A refusal's trailing "ok" is drained as in drainTrailingOk.
+LineReply awaitLineReply(Link& link, std::uint32_t timeoutMs);
+
+// Some controllers take CR and LF as two line ends and answer the empty line between them
+// with an "ok" of its own. After a refusal nothing else reads that "ok": left in flight, it
+// would arrive after the next command's purge and pass for that command's acceptance. So
+// after an "error:" line this reads on until an "ok" has come, the line has been quiet for
+// one byte wait, or kTrailingOkWindowMs have passed.
+void drainTrailingOk(Link& link);
 
 // Continues collecting a line into line until it completes (true) or timeoutMs pass (false,
 // the partial line stays in line for a later call to continue).

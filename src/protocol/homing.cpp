@@ -1,5 +1,7 @@
 #include "protocol/homing.h"
 
+#include <cstring>
+
 #include "platform/clock.h"
 #include "protocol/exchange.h"
 #include "protocol/line_assembler.h"
@@ -11,8 +13,9 @@ HomingWatch::Outcome HomingWatch::evaluate(const char* line) {
         case ReplyKind::Error:
             return Outcome::Error;
         case ReplyKind::Ok:
-        case ReplyKind::Other:
             return Outcome::Continue;
+        case ReplyKind::Other:
+            return std::strncmp(line, "ALARM:", 6) == 0 ? Outcome::AlarmLine : Outcome::Continue;
         case ReplyKind::StatusLine:
             break;
     }
@@ -34,13 +37,14 @@ std::int32_t waitForHoming(Link& link) {
     const unsigned char poll = '?';
     // A poll goes out only when a whole window passed without a complete line. The limit is
     // tested when a window runs out and after every line, so a controller that never stops
-    // talking cannot hold the call past it.
+    // talking cannot hold the call past it. A partial line is kept across windows: a report
+    // that straddles a window's end (the single Home report of a controller that answers no
+    // query while homing, say) must not be lost.
     while (elapsedMs(start, tickCount32()) < kHomingTimeoutMs) {
         link.serialPort().writeRaw(&poll, 1);  // a failed poll shows up as the time-out
         bool lineInWindow = true;
         while (lineInWindow && elapsedMs(start, tickCount32()) < kHomingTimeoutMs) {
             lineInWindow = false;
-            line.reset();
             const std::uint32_t windowStart = tickCount32();
             while (elapsedMs(windowStart, tickCount32()) < kHomingWindowMs) {
                 unsigned char byte = 0;
@@ -57,6 +61,11 @@ std::int32_t waitForHoming(Link& link) {
                         return KORVANE_FIRMWARE_ERROR;
                     case HomingWatch::Outcome::Alarm:
                         link.storeStatus(watch.report());
+                        link.setLastError("Homing failed: alarm state");
+                        return KORVANE_FIRMWARE_ERROR;
+                    case HomingWatch::Outcome::AlarmLine:
+                        // The same failure, told by the controller's message instead of a
+                        // report; no report came, so the cache keeps what it had.
                         link.setLastError("Homing failed: alarm state");
                         return KORVANE_FIRMWARE_ERROR;
                     case HomingWatch::Outcome::Homed:

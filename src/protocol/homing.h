@@ -15,12 +15,19 @@ constexpr std::uint32_t kHomingWindowMs = 200;
 // The verdict on each complete line that arrives during homing.
 class HomingWatch {
   public:
-    enum class Outcome { Continue, Homed, Alarm, Error };
+    enum class Outcome { Continue, Homed, Alarm, AlarmLine, Error };
 
-    // A line beginning "error:" ends the wait with Error; a status report with a known state
-    // counts only once one has shown Home: then the first other state ends the wait (Alarm
-    // for the Alarm state, Homed for any other) and is left in report(). Everything else,
-    // and any report before Home was seen, is passed over.
+    // A line beginning "error:" ends the wait with Error, one beginning "ALARM:" with
+    // AlarmLine; a status report with a known state counts only once one has shown Home:
+    // then the first other state ends the wait (Alarm for the Alarm state, Homed for any
+    // other) and is left in report().
+    // Everything else, and any report before Home was seen, is passed over.
+    //
+    // Reports before Home are passed over because the first poll may be answered before the
+    // controller has even read the homing command, showing the state from before (Alarm
+    // included: homing is the way out of one). An "ALARM:" line is no such leftover: the
+    // input was purged before the command, so the machine fell into Alarm since. Controllers
+    // that answer no status query while homing report a failed cycle only this way.
     Outcome evaluate(const char* line);
 
     bool homeSeen() const { return homeSeen_; }
@@ -32,8 +39,9 @@ class HomingWatch {
 };
 
 // After the homing command was written: polls and watches until the cycle is over (0, the
-// final report stored through the link), an alarm ends it (7), an "error:" line arrives (7)
-// or 30 s pass (5). The caller holds the I/O lock.
+// final report stored through the link), an alarm ends it (7), an "error:" or "ALARM:" line
+// arrives (7) or 30 s pass (5). A line that straddles the end of a window is kept whole.
+// The caller holds the I/O lock.
 std::int32_t waitForHoming(Link& link);
 
 }  // namespace korvane

@@ -64,13 +64,19 @@ void VelocityController::run() {
         // the re-issue delay after the last line.
         const bool jogEnded = gotState && sawMotion && state == KORVANE_STATE_IDLE &&
                               tickCount64() - lastSendTick >= kReissueDelayMs;
-        if (!sentOnce || std::fabs(v - lastSentVelocity) > kChangeThreshold || jogEnded) {
+        // A controller queues a jog line behind the one that runs instead of replacing it, so
+        // a new rate is preceded by the jog cancel: the machine slows to a stop and then runs
+        // the new line.
+        const bool rateChanged = sentOnce && std::fabs(v - lastSentVelocity) > kChangeThreshold;
+        if (!sentOnce || rateChanged || jogEnded) {
             composeJogLine(axis_, v, line);
-            if (!sendLine_ || !sendLine_(line)) {
+            if (!sendLine_ || !sendLine_(line, rateChanged)) {
                 running_.store(false);
                 return;
             }
-            sawMotion = false;
+            // After a cancel the machine was (or is about to be) in motion: should the new
+            // line be lost, the Idle that follows re-issues it.
+            sawMotion = rateChanged;
             sentOnce = true;
             lastSentVelocity = v;
             lastSendTick = tickCount64();

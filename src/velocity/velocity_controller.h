@@ -10,9 +10,10 @@ namespace korvane {
 
 class VelocityController {
   public:
-    // Writes one command line through the connection; false when nothing or not all of it was
+    // Writes one jog line through the connection, after the jog cancel when cancelFirst is
+    // set, and waits for the controller to take it; false when nothing or not all of it was
     // written (also when the controller is no longer running).
-    using SendLine = std::function<bool(const char* line)>;
+    using SendLine = std::function<bool(const char* line, bool cancelFirst)>;
     // Reads the machine state from the connection's status cache; false when none is cached.
     using ReadState = std::function<bool(std::int32_t* state)>;
 

@@ -28,6 +28,7 @@ bool evaluateOneLine(HomingWatch& watch, bool& homeSeen, const char* line) {
     const Outcome outcome = watch.evaluate(line);
 
     KORVANE_FUZZ_REQUIRE((outcome == Outcome::Error) == startsWith(line, "error:"));
+    KORVANE_FUZZ_REQUIRE((outcome == Outcome::AlarmLine) == startsWith(line, "ALARM:"));
     if (outcome == Outcome::Homed || outcome == Outcome::Alarm) {
         KORVANE_FUZZ_REQUIRE(homeSeen);
         KORVANE_FUZZ_REQUIRE(state != KORVANE_STATE_UNKNOWN && state != KORVANE_STATE_HOME);

@@ -18,7 +18,7 @@ bool runVelocity(Session& s) {
     KORVANE_EXPECT(s, KORVANE_INVALID_ARGUMENT, api.VelocityStart(h, 6, 600.0f));
     KORVANE_EXPECT(s, KORVANE_INVALID_ARGUMENT, api.VelocityStart(h, 0, 0.05f));
 
-    // Same axis: a new rate for the running worker, no jog cancel.
+    // Same axis: a new rate for the running worker, written after a jog cancel.
     KORVANE_EXPECT(s, KORVANE_SUCCESS, api.VelocityStart(h, 0, 900.0f));
     s.pollState(600);
     // Another axis: jog cancel, then a new worker.
