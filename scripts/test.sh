@@ -15,6 +15,9 @@ cmake --preset default >/dev/null
 cmake --build --preset default
 ctest --preset default
 
+step "Safety stress: stops, refusals, reversals and stale reports against real-controller behaviour"
+build/default/tests/korvane_safety_stress
+
 step "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
