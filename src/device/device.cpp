@@ -96,6 +96,7 @@ std::int32_t Device::startVelocity(std::int32_t axis, float rate) {
             std::lock_guard<std::mutex> io(ioMutex);
             if (!controller->isRunning()) return false;
             if (cancelFirst && !writeJogCancelLocked()) return false;
+            settleTrailingOk(*this);
             port.purgeInput();
             if (!port.writeLine(line)) return false;
             // Waiting for the "ok" under the lock means that a stop, which needs the lock,
@@ -103,6 +104,7 @@ std::int32_t Device::startVelocity(std::int32_t axis, float rate) {
             // line's reply from being taken for the answer to a later command.
             velocityLineUnconfirmed =
                 awaitLineReply(*this, kVelocityReplyTimeoutMs) == LineReply::NoReply;
+            noteLineSettled(*this);
             return true;
         },
         [this](std::int32_t* state) { return cachedState(state); });
@@ -167,6 +169,7 @@ bool Device::writeJogCancelLocked() {
     if (!velocityLineUnconfirmed) return true;
     velocityLineUnconfirmed = false;
     awaitLineReply(*this, kVelocityReplyTimeoutMs);
+    noteLineSettled(*this);
     return port.writeRaw(&jogCancel, 1);
 }
 

@@ -35,10 +35,11 @@ std::int32_t checkCommand(DeviceHandle handle, std::int32_t axis) {
     return KORVANE_SUCCESS;
 }
 
-std::int32_t runLocked(Device* device, const char* command, std::uint32_t timeoutMs) {
+std::int32_t runLocked(Device* device, const char* command, std::uint32_t timeoutMs,
+                       Settle settle = Settle::AfterPreviousLine) {
     std::lock_guard<std::mutex> io(device->ioMutex);
     StatusReport report;
-    return exchange(*device, command, &report, timeoutMs);
+    return exchange(*device, command, &report, timeoutMs, settle);
 }
 
 // One single-line motion or settings command: the shared checks, then the command's own
@@ -126,7 +127,9 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_EmergencyStop(DeviceHandle handle) {
     Device* device = toDevice(handle);
     const std::int32_t stopped = device->stopVelocity();
     if (stopped != KORVANE_SUCCESS) return stopped;
-    return runLocked(device, "$ES", kEmergencyStopTimeoutMs);
+    // The emergency stop never waits for an earlier line's late "ok": at worst that "ok" is
+    // taken for its own, and every state of the controller takes an emergency stop.
+    return runLocked(device, "$ES", kEmergencyStopTimeoutMs, Settle::None);
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_FeedHold(DeviceHandle handle) {

@@ -26,6 +26,11 @@ std::int32_t queryDeviceUuid(Link& link, char* buffer, std::size_t length) {
         link.setLastError("Serial write failed");
         return KORVANE_WRITE_FAILED;
     }
+    // The query ends at the value line; the "ok" after it is still on its way.
+    struct SettledOnReturn {
+        Link& link;
+        ~SettledOnReturn() { noteLineSettled(link); }
+    } settled{link};
     const std::uint32_t start = tickCount32();
     LineAssembler line(kUuidLineSize);
     while (elapsedMs(start, tickCount32()) < kUuidTimeoutMs) {

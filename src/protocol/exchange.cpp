@@ -28,7 +28,6 @@ Verdict evaluateReply(Link& link, const char* command, const char* line, StatusR
         case ReplyKind::Error:
             link.setLastError("Firmware error: %s", line);
             *result = KORVANE_FIRMWARE_ERROR;
-            if (!isQuery) drainTrailingOk(link);
             return Verdict::Settled;
         case ReplyKind::StatusLine:
             // Before its "ok", a line command cannot tell a fresh report from a stale one.
@@ -52,8 +51,10 @@ std::int32_t sendCommand(Link& link, const char* command) {
     return KORVANE_WRITE_FAILED;
 }
 
-std::int32_t exchange(Link& link, const char* command, StatusReport* report,
-                      std::uint32_t timeoutMs) {
+namespace {
+
+std::int32_t exchangeOnce(Link& link, const char* command, StatusReport* report,
+                          std::uint32_t timeoutMs) {
     link.serialPort().purgeInput();
     if (std::strcmp(command, "?") == 0) {
         if (!link.isConnected()) return KORVANE_NOT_CONNECTED;
@@ -88,6 +89,17 @@ std::int32_t exchange(Link& link, const char* command, StatusReport* report,
     return KORVANE_TIMEOUT;
 }
 
+}  // namespace
+
+std::int32_t exchange(Link& link, const char* command, StatusReport* report,
+                      std::uint32_t timeoutMs, Settle settle) {
+    if (std::strcmp(command, "?") == 0) return exchangeOnce(link, command, report, timeoutMs);
+    if (settle == Settle::AfterPreviousLine) settleTrailingOk(link);
+    const std::int32_t result = exchangeOnce(link, command, report, timeoutMs);
+    noteLineSettled(link);
+    return result;
+}
+
 LineReply awaitLineReply(Link& link, std::uint32_t timeoutMs) {
     LineAssembler line;
     const std::uint32_t start = tickCount32();
@@ -96,7 +108,6 @@ LineReply awaitLineReply(Link& link, std::uint32_t timeoutMs) {
             case ReplyKind::Ok:
                 return LineReply::Accepted;
             case ReplyKind::Error:
-                drainTrailingOk(link);
                 return LineReply::Refused;
             case ReplyKind::StatusLine:
             case ReplyKind::Other:
@@ -107,14 +118,23 @@ LineReply awaitLineReply(Link& link, std::uint32_t timeoutMs) {
     return LineReply::NoReply;
 }
 
-void drainTrailingOk(Link& link) {
-    LineAssembler line;
-    const std::uint32_t start = tickCount32();
-    while (elapsedMs(start, tickCount32()) < kTrailingOkWindowMs) {
+void settleTrailingOk(Link& link) {
+    if (!link.lineSettled.recent) return;
+    link.lineSettled.recent = false;
+    const std::uint32_t since = link.lineSettled.tick;
+    // Whatever arrives now answers earlier commands: it is read and dropped, as a purge would.
+    for (;;) {
+        const std::uint32_t spent = elapsedMs(since, tickCount32());
+        if (spent >= kTrailingOkWindowMs) return;
+        const std::uint32_t left = kTrailingOkWindowMs - spent;
         unsigned char byte = 0;
-        if (link.serialPort().readBytes(&byte, 1, kByteWaitMs) != 1) return;  // quiet
-        if (line.push(byte) && classifyReply(line.line()) == ReplyKind::Ok) return;
+        link.serialPort().readBytes(&byte, 1, left < kByteWaitMs ? left : kByteWaitMs);
     }
+}
+
+void noteLineSettled(Link& link) {
+    link.lineSettled.recent = true;
+    link.lineSettled.tick = tickCount32();
 }
 
 bool continueLine(Link& link, LineAssembler& line, std::uint32_t timeoutMs) {

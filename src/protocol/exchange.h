@@ -20,7 +20,7 @@ constexpr std::uint32_t kIdleSleepMs = 5;
 constexpr std::uint32_t kExchangeWindowMs = 100;
 // Limit of the status query that follows an "ok".
 constexpr std::uint32_t kStatusQueryTimeoutMs = 500;
-// How long a refused line's trailing "ok" is waited for (see drainTrailingOk).
+// How long after a command line's reply a late "ok" of that line may still arrive.
 constexpr std::uint32_t kTrailingOkWindowMs = 100;
 
 // Sends command ("?" as the single real-time byte, anything else as a line) and reads replies
@@ -34,23 +34,31 @@ constexpr std::uint32_t kTrailingOkWindowMs = 100;
 // timed out, or homing's last poll), so it neither settles the command nor is stored.
 //
 // A line may straddle the end of a reading window: its first part is kept for the next one.
+//
+// A line command first waits out what remains of the trailing-ok window of the line before
+// it (see settleTrailingOk), unless settle is None.
+enum class Settle { AfterPreviousLine, None };
 std::int32_t exchange(Link& link, const char* command, StatusReport* report,
-                      std::uint32_t timeoutMs);
+                      std::uint32_t timeoutMs, Settle settle = Settle::AfterPreviousLine);
 
 // How the controller answered a command line.
 enum class LineReply { Accepted, Refused, NoReply };
 
 // Reads replies to a line written just before (without purging) until its "ok" (Accepted) or
 // an "error:" line (Refused) arrives, or timeoutMs pass (NoReply). Status reports and other
-// lines are passed over. A refusal's trailing "ok" is drained as in drainTrailingOk.
+// lines are passed over.
 LineReply awaitLineReply(Link& link, std::uint32_t timeoutMs);
 
 // Some controllers take CR and LF as two line ends and answer the empty line between them
-// with an "ok" of its own. After a refusal nothing else reads that "ok": left in flight, it
-// would arrive after the next command's purge and pass for that command's acceptance. So
-// after an "error:" line this reads on until an "ok" has come, the line has been quiet for
-// one byte wait, or kTrailingOkWindowMs have passed.
-void drainTrailingOk(Link& link);
+// with an "ok" of its own, which follows the line's reply by the time the controller takes to
+// read a line. Nothing waits for it: once a command is settled, the call returns. Left in
+// flight, it would arrive after the next command's purge and pass for that command's
+// acceptance, a refused command's included. So a command line written within
+// kTrailingOkWindowMs of the previous line's reply first reads and discards what arrives
+// until that window has passed. Commands further apart, and status queries, pay nothing.
+void settleTrailingOk(Link& link);
+// Marks the reply to a command line as read (or waited for in vain) now.
+void noteLineSettled(Link& link);
 
 // Continues collecting a line into line until it completes (true) or timeoutMs pass (false,
 // the partial line stays in line for a later call to continue).

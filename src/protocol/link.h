@@ -1,6 +1,8 @@
 // What the protocol operations need from the connection they talk through.
 #pragma once
 
+#include <cstdint>
+
 #include "protocol/status_report.h"
 #include "serial/serial_port.h"
 
@@ -21,6 +23,15 @@ class Link {
         = 0;
     // Stores a status report that settled a call as the connection's most recent one.
     virtual void storeStatus(const StatusReport& report) = 0;
+
+    // When the reply to the last command line was read (or waited for in vain): a late "ok"
+    // that belongs to that line may still be on its way. Guarded, like the port, by the
+    // connection's I/O lock.
+    struct LineSettled {
+        bool recent = false;
+        std::uint32_t tick = 0;
+    };
+    LineSettled lineSettled;
 
   protected:
     ~Link() = default;
