@@ -1,26 +1,4 @@
-# Cross-compiling Korvane.dll for 64-bit Windows with MinGW-w64 on Linux.
-#
-# The -posix variant of the compilers is required: the -win32 threading model of GCC 12 has
-# no std::thread or std::mutex, which the velocity worker and the connection locks use.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-compiling the 64-bit (x64) Korvane.dll and korvane.exe with MinGW-w64 on Linux.
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
 set(KORVANE_MINGW_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${KORVANE_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${KORVANE_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${KORVANE_MINGW_TRIPLE}-windres)
-
-# Libraries and headers come from the cross sysroot only, never from the build machine;
-# programs (code generators, test drivers) from the build machine only.
-set(CMAKE_FIND_ROOT_PATH /usr/${KORVANE_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# msvcrt's printf family does not know C99 formats such as %zu or %lld, though GCC's format
-# checks assume them; MinGW's own implementations do.
-add_compile_definitions(__USE_MINGW_ANSI_STDIO=1)
-
-# Programs built here run under Wine on the build machine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-w64-common.cmake)

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "korvane/korvane.h"
 #include "support/pty_pair.h"
 #include "support/scripted_controller.h"
 #include "windows/wine_runner.h"
@@ -84,7 +85,7 @@ TEST_P(WindowsDllPorts, SmokeConnectsWithOneProbeByte) {
     controller.answerQueries("<Idle|MPos:0.000,0.000,0.000|FS:0,0>\r\n");
     const ProgramRun run = runOn("smoke", GetParam(), pty.slavePath());
     EXPECT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_EQ(run.value("version"), "1.0.0");
+    EXPECT_EQ(run.value("version"), KORVANE_VERSION_STRING);
     EXPECT_EQ(controller.received(), "?") << run.output;
 }
 
@@ -173,7 +174,7 @@ TEST_P(WindowsDllWholeApi, EveryExportAgainstTheSimulator) {
     const ProgramRun run = runOn("whole-api", GetParam(), simulator.devicePath());
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_EQ(run.value("uuid"), kUuid);
-    EXPECT_EQ(run.value("version"), "1.0.0");
+    EXPECT_EQ(run.value("version"), KORVANE_VERSION_STRING);
 
     const std::vector<std::string> expected = {
         "$H",

@@ -24,6 +24,9 @@
 #include <stdint.h>
 #include <wchar.h>
 
+/* KORVANE_VERSION_MAJOR, _MINOR, _PATCH and KORVANE_VERSION_STRING. */
+#include "korvane_version.h"
+
 #if defined(_WIN32)
 /* The platform's standard calling convention; names stay undecorated through the .def file. */
 #define KORVANE_CALL __stdcall
@@ -133,7 +136,10 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_Disconnect(DeviceHandle handle);
  */
 KORVANE_API const char* KORVANE_CALL Korvane_GetLastError(DeviceHandle handle);
 
-/** Returns the library version, "1.0.0", as constant static text. Needs no connection. */
+/**
+ * Returns the library version, KORVANE_VERSION_STRING of the headers it was built with
+ * ("major.minor.patch"), as constant static text. Needs no connection.
+ */
 KORVANE_API const char* KORVANE_CALL Korvane_GetVersion(void);
 
 /* ---------------------------------------------------------------------------------------

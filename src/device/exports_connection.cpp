@@ -57,7 +57,7 @@ KORVANE_API const char* KORVANE_CALL Korvane_GetLastError(DeviceHandle handle) {
 }
 
 KORVANE_API const char* KORVANE_CALL Korvane_GetVersion(void) {
-    return "1.0.0";
+    return KORVANE_VERSION_STRING;
 }
 
 }  // extern "C"
