@@ -2,7 +2,8 @@
 # Installs what the build, the tests and the demo need on a Debian 12 machine, as root.
 # Idempotent: packages already present are not touched, and nothing is fetched then.
 #   scripts/install-deps.sh build      compiler and CMake (enough for the demo)
-#   scripts/install-deps.sh windows    the MinGW-w64 cross compiler and Wine
+#   scripts/install-deps.sh windows    the MinGW-w64 cross compilers (x64 and x86), 64- and
+#                                      32-bit Wine, LLVM's dlltool, clang and lld-link, zip
 #   scripts/install-deps.sh fuzz       clang with libFuzzer and the sanitizer runtimes
 #   scripts/install-deps.sh test       everything the test command uses (the default)
 set -euo pipefail
@@ -10,8 +11,33 @@ set -euo pipefail
 want="${1:-test}"
 build=(cmake g++ make pkg-config)
 unit=(libgtest-dev libgmock-dev googletest libbenchmark-dev locales)
-# wine brings the wine command; wine64 alone runs the 64-bit programs the tests use.
-windows=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64)
+# wine brings the wine command; wine64 runs the 64-bit programs, wine32:i386 (Debian's i386
+# architecture) the 32-bit ones. llvm-dlltool makes the Visual Studio import libraries, which
+# clang and lld-link prove by linking against them; zip packs the release.
+windows=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 g++-mingw-w64-i686-posix
+         binutils-mingw-w64-i686 wine wine64 llvm clang lld zip unzip)
+
+# Whether this machine executes 32-bit x86 programs: a 93-byte i386 ELF that only calls
+# exit(0). Some kernels are built or booted without 32-bit emulation ("Exec format error",
+# and dmesg says "32-bit emulation disabled"); wine32 cannot start there, and installing it
+# would even break 64-bit Wine, whose "wine" command then picks the 32-bit loader.
+runs_32bit_programs() {
+    local probe status=0
+    probe=$(mktemp)
+    printf '\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\xb8\x01\x00\x00\x00\x31\xdb\xcd\x80' >"$probe"
+    chmod +x "$probe"
+    "$probe" 2>/dev/null || status=$?
+    rm -f "$probe"
+    return "$status"
+}
+if [ "$want" = windows ] || [ "$want" = test ]; then
+    if runs_32bit_programs; then
+        windows+=(wine32:i386)
+    else
+        echo "This machine cannot execute 32-bit programs (Exec format error): wine32 is not" \
+             "installed and the 32-bit Wine tests will be skipped." >&2
+    fi
+fi
 fuzz=(clang libclang-rt-14-dev llvm)
 case "$want" in
     build) packages=("${build[@]}") ;;
@@ -35,6 +61,10 @@ if [ "${#missing[@]}" -gt 0 ]; then
     fi
     echo "Installing: ${missing[*]}"
     export DEBIAN_FRONTEND=noninteractive
+    # 32-bit Wine comes from the i386 architecture, which a plain amd64 system lacks.
+    if [[ " ${missing[*]} " == *":i386 "* ]] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        dpkg --add-architecture i386
+    fi
     apt-get update -q
     apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi

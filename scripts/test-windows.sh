@@ -1,7 +1,12 @@
 #!/usr/bin/env bash
-# The Windows build of Korvane.dll, checked from Linux: cross-builds it with MinGW-w64 into
-# build/mingw, checks its export table, its imports and its PE security flags, then runs the
-# Wine tests (windows_dll_test) of a native build against it.
+# The Windows builds, checked from Linux: cross-builds the 64-bit (x64) and the 32-bit (x86)
+# Korvane.dll, its import libraries and korvane.exe with MinGW-w64 into build/mingw and
+# build/mingw32, checks each DLL's machine, export table, imports, PE security flags and
+# VERSIONINFO, then runs the Wine tests of a native build against each: windows_dll_test (the
+# DLL loaded by a host program, every scenario) and windows_programs_test (korvane.exe, and C
+# programs linked through libkorvane.dll.a and Korvane.lib). The 32-bit Wine tests need a
+# kernel that runs 32-bit programs; where it cannot, they are reported SKIPPED (set
+# KORVANE_REQUIRE_WINE32=1 to fail instead).
 #
 #   scripts/test-windows.sh [native-build-folder]      default: build/default
 #
@@ -12,104 +17,86 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 native=${1:-build/default}
 [[ $native = /* ]] || native=$root/$native
-cross=$root/build/mingw
-exports_list=$root/tests/exports/korvane_exports.txt
-objdump=x86_64-w64-mingw32-objdump
 
 step() { printf '\n== %s\n' "$*"; }
-pass() { printf 'PASS: %s\n' "$*"; }
-fail() {
-    printf 'FAIL: %s\n' "$*" >&2
-    exit 1
-}
+source "$root/scripts/pe-checks.sh"
 
+# cross_build <folder> <toolchain file>
 cross_build() {
-    local generator=()
+    local cross=$1 toolchain=$2 generator=()
     if [[ ! -f $cross/CMakeCache.txt ]] && command -v ninja >/dev/null; then
         generator=(-G Ninja)
     fi
     cmake -S "$root" -B "$cross" "${generator[@]}" \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-        -DKORVANE_WARNINGS_AS_ERRORS=ON
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" \
+        -DCMAKE_BUILD_TYPE=Release -DKORVANE_WARNINGS_AS_ERRORS=ON
     cmake --build "$cross" -j2
     [[ -f $cross/src/Korvane.dll ]] || fail "cross build produced no src/Korvane.dll"
     pass "cross build: $cross/src/Korvane.dll"
 }
 
-# The names in the DLL's export name table, one a line, sorted.
-dll_exports() {
-    "$objdump" -p "$1" | awk '
-        /^\[Ordinal\/Name Pointer\] Table/ { table = 1; next }
-        table && /^[[:space:]]*$/ { table = 0 }
-        table && match($0, /\][[:space:]]+[^[:space:]]+$/) {
-            name = substr($0, RSTART + 1); gsub(/[[:space:]]/, "", name); print name
-        }' | sort
+# 32-bit Windows programs run under Debian's wine32:i386, whose loader is a 32-bit Linux
+# program; install-deps.sh leaves it out on kernels without 32-bit emulation.
+wine32_runs() {
+    [[ -x /usr/lib/wine/wine ]] && /usr/lib/wine/wine --version >/dev/null 2>&1
 }
-
-check_exports() {
-    local dll=$1 expected actual
-    expected=$(grep -E '^[A-Za-z_][A-Za-z0-9_]*$' "$exports_list" | sort)
-    actual=$(dll_exports "$dll")
-    if [[ $actual != "$expected" ]]; then
-        echo "export table differs from $exports_list (< missing, > not in the list):"
-        diff <(echo "$expected") <(echo "$actual") || true
-        fail "export table of $dll"
+wine32_problem() {
+    if [[ ! -x /usr/lib/wine/wine ]]; then
+        echo "wine32:i386 is not installed (this kernel cannot execute 32-bit programs)"
+    else
+        /usr/lib/wine/wine --version 2>&1 | head -n 1
     fi
-    pass "exports: exactly the $(echo "$expected" | wc -l) undecorated names of $(basename "$exports_list")"
 }
 
-# Only DLLs every Windows installation has: a static runtime, no MinGW runtime DLLs.
-check_imports() {
-    local dll=$1 imports name bad=()
-    imports=$("$objdump" -p "$dll" | sed -n 's/^[[:space:]]*DLL Name: //p')
-    [[ -n $imports ]] || fail "no imports found in $dll (objdump output not understood)"
-    while read -r name; do
-        shopt -s nocasematch
-        if [[ ! $name =~ ^(kernel32|msvcrt|ntdll|advapi32|user32|ws2_32|bcrypt|ucrtbase|api-ms-win-.*)\.dll$ ]]; then
-            bad+=("$name")
-        fi
-        shopt -u nocasematch
-    done <<<"$imports"
-    ((${#bad[@]} == 0)) || fail "non-system imports in $dll: ${bad[*]}"
-    pass "imports: system DLLs only ($(echo $imports))"
-}
-
-# DllCharacteristics bits: 0x0020 HIGH_ENTROPY_VA, 0x0040 DYNAMIC_BASE, 0x0100 NX_COMPAT.
-check_pe_flags() {
-    local dll=$1 hex value flag bit missing=()
-    hex=$("$objdump" -p "$dll" | awk '$1 == "DllCharacteristics" && !seen++ { print $2 }')
-    [[ $hex =~ ^[0-9a-fA-F]+$ ]] || fail "no DllCharacteristics in $dll"
-    value=$((16#$hex))
-    for flag in HIGH_ENTROPY_VA:0x20 DYNAMIC_BASE:0x40 NX_COMPAT:0x100; do
-        bit=${flag#*:}
-        ((value & bit)) || missing+=("${flag%%:*}")
-    done
-    ((${#missing[@]} == 0)) || fail "DllCharacteristics 0x$hex lacks ${missing[*]}"
-    pass "PE header: DllCharacteristics 0x$hex has DYNAMIC_BASE, HIGH_ENTROPY_VA, NX_COMPAT"
-}
-
+# run_wine_tests <cross-build folder>
 run_wine_tests() {
+    local cross=$1
+    rm -f "$cross/wine-tested.sha256"
+    local copy
+    for copy in tests/windows/Korvane.dll tools/korvane/Korvane.dll; do
+        cmp -s "$cross/src/Korvane.dll" "$cross/$copy" ||
+            fail "the Wine tests would load $cross/$copy, which differs from src/Korvane.dll"
+    done
     if [[ ! -f $native/CMakeCache.txt ]]; then
         cmake -S "$root" -B "$native" -DKORVANE_WARNINGS_AS_ERRORS=ON -DKORVANE_BUILD_BENCH=OFF
     fi
-    cmake --build "$native" --target windows_dll_test -j2
+    cmake --build "$native" --target windows_dll_test windows_programs_test -j2
     KORVANE_WINDOWS_BUILD=$cross "$native/tests/windows_dll_test" ||
         fail "windows_dll_test (logs of each host run: $cross/wine-logs)"
-    pass "Korvane.dll under Wine: windows_dll_test"
+    KORVANE_WINDOWS_BUILD=$cross "$native/tests/windows_programs_test" ||
+        fail "windows_programs_test (logs of each program run: $cross/wine-logs)"
+    # scripts/package.sh ships only this DLL, and checks that by its hash.
+    sha256sum <"$cross/src/Korvane.dll" | cut -d' ' -f1 >"$cross/wine-tested.sha256"
+    pass "$(basename "$cross") under Wine: windows_dll_test, windows_programs_test"
 }
 
 start=$SECONDS
 step "packages"
 "$root/scripts/install-deps.sh" windows
-step "cross build ($cross)"
-cross_build
-dll=$cross/src/Korvane.dll
-step "export table"
-check_exports "$dll"
-step "imports"
-check_imports "$dll"
-step "PE header"
-check_pe_flags "$dll"
-step "tests under Wine (native build: $native)"
-run_wine_tests
+for arch in x64 x86; do
+    if [[ $arch = x64 ]]; then
+        cross=$root/build/mingw toolchain=mingw-w64-x86_64.cmake
+    else
+        cross=$root/build/mingw32 toolchain=mingw-w64-i686.cmake
+    fi
+    begun=$SECONDS
+    step "$arch: cross build ($cross)"
+    cross_build "$cross" "$toolchain"
+    dll=$cross/src/Korvane.dll
+    step "$arch: PE checks of Korvane.dll"
+    check_machine "$dll" "$arch"
+    check_exports "$dll"
+    check_imports "$dll"
+    check_pe_flags "$dll" "$arch"
+    check_version_info "$dll" "$(project_version "$cross")"
+    step "$arch: tests under Wine (native build: $native)"
+    if [[ $arch = x86 ]] && ! wine32_runs; then
+        # Everything else about the x86 build is checked above and in the package stage.
+        printf 'SKIPPED: the x86 Wine tests: %s\n' "$(wine32_problem)"
+        [[ ${KORVANE_REQUIRE_WINE32:-0} = 1 ]] && fail "KORVANE_REQUIRE_WINE32=1 and no 32-bit Wine"
+    else
+        run_wine_tests "$cross"
+    fi
+    printf '%s done in %d s\n' "$arch" $((SECONDS - begun))
+done
 printf '\nAll Windows checks passed in %d s.\n' $((SECONDS - start))

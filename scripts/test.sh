@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the native suite, the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the threaded parts under ThreadSanitizer, the export-table and
-# Wine checks of Korvane.dll, and bounded fuzzing runs. Installs what it needs first.
+# UndefinedBehaviorSanitizer, the threaded parts under ThreadSanitizer, the PE and Wine checks
+# of the 64- and 32-bit Korvane.dll and korvane.exe, the Windows release zip, and bounded
+# fuzzing runs. Installs what it needs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,8 +31,11 @@ cmake --build --preset tsan
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
     ctest --preset tsan -L '^(connection_test|velocity_mode_test|motion_commands_test|concurrency_test)$'
 
-step "Windows: Korvane.dll cross-built and run under Wine"
+step "Windows: 64- and 32-bit Korvane.dll and korvane.exe cross-built and run under Wine"
 scripts/test-windows.sh build/default
+
+step "Windows release: dist/korvane-<version>-windows.zip built and checked"
+scripts/package.sh
 
 if [ -x scripts/fuzz.sh ]; then
     step "Fuzzing"

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 #include <termios.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -158,6 +160,65 @@ TEST_F(WindowsDll, VelocityModeLinesAndJogCancels) {
     EXPECT_EQ(jogLinesAndCancels(controller.inputs()), expected) << run.output;
     // The host polled the state throughout; the worker itself never queries.
     EXPECT_GE(controller.countInputs([](const Input& in) { return in.is('?'); }), 10u);
+}
+
+// A misbehaving controller, in the order scenario_hostile.cpp expects it: every call ends with
+// its clear result, values are cut or saturated as on Linux, nothing lands outside a buffer.
+// Each reply is a few times the library's longest line, not tens of thousands of bytes: Wine
+// reads a serial port a byte per call, slowly enough that a huge reply would outlast the
+// call's time limit, and the pty would then hold the controller's writes for ever.
+TEST_F(WindowsDll, HostileRepliesGiveClearResults) {
+    PtyPair pty;
+    ScriptedController controller(pty);
+    auto queries = std::make_shared<std::atomic<int>>(0);
+    controller.respond([queries](const Input& in) {
+        if (in.isLine("$device_uuid")) {
+            return reply("device_uuid=" + std::string(2000, 'u') + "\r\n");
+        }
+        if (!in.is('?')) return reply("error:1\r\n");
+        std::string huge = "<Idle|MPos:";
+        for (int i = 0; i < 1000; ++i) huge += "1,";
+        std::string noise = "x";  // starts no reply
+        for (int i = 0; i < 1500; ++i) {
+            const char c = static_cast<char>((i * 7919 + 13) & 0xFF);
+            noise.push_back(c == '\n' ? '\r' : c);
+        }
+        switch ((*queries)++) {
+            case 0:  // the probe of Korvane_Connect
+                return reply("<Idle|MPos:0.000,0.000,0.000>\r\n");
+            case 1:
+                return reply(huge + ">\r\n");
+            case 2:
+                return reply(std::string(2000, 'x') + "\r\n<Idle|MPos:4,5.5,-6>\r\n");
+            case 3:
+                return reply("error:" + std::string(2000, 'e') + "\r\n");
+            case 4:
+                return reply("<Idle|MPos:1e999,-1e999,nan,-inf,3.5e38,1e-999>\r\n");
+            default:
+                return reply(noise + "\r\n<Idle|MPos:1.000,2.000,3.000>\r\n");
+        }
+    });
+    const ProgramRun run = runOn("hostile", 5, pty.slavePath());
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(run.value("after_junk"), "4.000 5.500 -6.000 0.000 0.000 0.000") << run.output;
+    EXPECT_EQ(run.value("error_length"), "255") << run.output;
+    EXPECT_EQ(run.value("extreme_positions"), "inf -inf nan -inf inf 0.000") << run.output;
+    EXPECT_EQ(run.value("extreme_count"), "6") << run.output;
+    EXPECT_EQ(run.value("after_noise"), "1.000 2.000 3.000") << run.output;
+    // The UUID line is cut at 255 characters, 12 of them "device_uuid=".
+    EXPECT_EQ(run.value("uuid_length"), "243") << run.output;
+}
+
+// The calling convention: a caller and the DLL that disagreed about who pops the arguments
+// would move the host's stack pointer a little on every call.
+TEST_F(WindowsDll, StackPointerUnchangedAfterThousandsOfCalls) {
+    PtyPair pty;
+    ScriptedController controller(pty);
+    controller.answerQueries("<Idle|MPos:1.000,2.000,3.000|FS:0,0|Lim:0,0,0,0>\r\n");
+    const ProgramRun run = runOn("stack", 8, pty.slavePath());
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(run.value("stack_moved"), "0") << run.output;
+    EXPECT_GE(std::atoi(run.value("calls").c_str()), 90000) << run.output;
 }
 
 #if defined(KORVANE_HAVE_SIMULATOR)

@@ -8,7 +8,8 @@ namespace korvane::wine {
 bool runSmoke(Session& s) {
     const char* version = s.api().GetVersion();
     s.value("version", "%s", version != nullptr ? version : "(null)");
-    if (version == nullptr || std::strcmp(version, KORVANE_VERSION_STRING) != 0) s.fail("wrong version");
+    if (version == nullptr || std::strcmp(version, KORVANE_VERSION_STRING) != 0)
+        s.fail("wrong version");
     if (!s.connect()) return false;
     s.disconnect();
     return s.passed();

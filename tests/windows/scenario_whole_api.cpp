@@ -173,7 +173,8 @@ void emergencyStopAndRecover(Session& s) {
 bool runWholeApi(Session& s) {
     const char* version = s.api().GetVersion();
     s.value("version", "%s", version != nullptr ? version : "(null)");
-    if (version == nullptr || std::strcmp(version, KORVANE_VERSION_STRING) != 0) s.fail("wrong version");
+    if (version == nullptr || std::strcmp(version, KORVANE_VERSION_STRING) != 0)
+        s.fail("wrong version");
     checkNullHandles(s);
     if (!s.connect()) return false;
     configureAndHome(s);

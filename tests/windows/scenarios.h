@@ -17,6 +17,10 @@ bool runQueries(Session& s);
 bool runVelocity(Session& s);
 // Every export against the simulated controller.
 bool runWholeApi(Session& s);
+// Long lines, noise and out-of-range numbers from the controller.
+bool runHostile(Session& s);
+// Thousands of calls of every export's signature; the stack pointer must not move.
+bool runStack(Session& s);
 
 struct NamedScenario {
     const char* name;
@@ -25,7 +29,8 @@ struct NamedScenario {
 
 inline constexpr NamedScenario kScenarios[] = {
     {"smoke", runSmoke},       {"no-controller", runNoController}, {"queries", runQueries},
-    {"velocity", runVelocity}, {"whole-api", runWholeApi},
+    {"velocity", runVelocity}, {"whole-api", runWholeApi},         {"stack", runStack},
+    {"hostile", runHostile},
 };
 
 }  // namespace korvane::wine

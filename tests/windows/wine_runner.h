@@ -120,6 +120,23 @@ class WineRunner {
                    logs_ / (scenario + "-" + port + ".log"), timeout);
     }
 
+    // wine <program of the cross build, relative to its folder> args..., killed when it
+    // outlives timeout; its output goes to wine-logs/<logName>.log as well.
+    ProgramRun runProgram(const std::filesystem::path& program,
+                          const std::vector<std::string>& args, const std::string& logName,
+                          std::chrono::seconds timeout) const {
+        std::vector<std::string> command = {"wine", (build_ / program).string()};
+        command.insert(command.end(), args.begin(), args.end());
+        return run(command, logs_ / (logName + ".log"), timeout);
+    }
+
+    // A Linux program with the same time limit and log, to hold its output against a
+    // Windows program's.
+    ProgramRun runNative(const std::vector<std::string>& command, const std::string& logName,
+                         std::chrono::seconds timeout) const {
+        return run(command, logs_ / (logName + ".log"), timeout);
+    }
+
   private:
     std::filesystem::path comLink(int n) const {
         return prefix_ / "dosdevices" / ("com" + std::to_string(n));

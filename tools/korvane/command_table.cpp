@@ -2,6 +2,7 @@
 
 #include "commands.h"
 #include "exit_codes.h"
+#include "port_names.h"
 #include "text_format.h"
 
 namespace korvane::tool {
@@ -12,10 +13,6 @@ constexpr OptionInfo kPort{"--port", true, "PORT"};
 constexpr OptionInfo kBaud{"--baud", true, "N"};
 constexpr OptionInfo kJson{"--json", false, ""};
 constexpr OptionInfo kAxis{"--axis", true, "A"};
-
-constexpr std::string_view kPortHelp =
-    "  --port PORT        serial port: an absolute path, or a name under /dev/ (ttyUSB0)\n"
-    "  --baud N           line speed in bits per second (default 115200)\n";
 
 }  // namespace
 
@@ -203,7 +200,7 @@ void printCommandHelp(const Subcommand& command, Console& console) {
     console.print(command.details);
     for (const OptionInfo& option : command.options) {
         if (option.name == kPort.name) {
-            console.print(kPortHelp);
+            console.print(portHelpText());
             break;
         }
     }
@@ -221,7 +218,7 @@ void printToolHelp(std::span<const Subcommand> commands, Console& console) {
     }
     console.line("");
     console.line("Options shared by the commands that talk to a controller:");
-    console.print(kPortHelp);
+    console.print(portHelpText());
     console.line("Axes are x y z a b c or 0..5; numbers use '.' as the decimal point.");
     console.line("`korvane <command> --help` describes a command.");
     console.line("");

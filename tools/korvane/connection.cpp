@@ -1,28 +1,13 @@
 #include "connection.h"
 
-#include <unistd.h>
-
 #include <optional>
 
 #include "api_names.h"
 #include "exit_codes.h"
+#include "port_names.h"
 #include "wide_port_name.h"
 
 namespace korvane::tool {
-
-namespace {
-
-// The path the library opens for a name: absolute paths as they are, others under /dev/.
-std::string systemPath(const std::string& port) {
-    return !port.empty() && port.front() == '/' ? port : "/dev/" + port;
-}
-
-std::string portLabel(const std::string& port) {
-    const std::string path = systemPath(port);
-    return path == port ? port : port + " (" + path + ")";
-}
-
-}  // namespace
 
 std::string describeFailure(DeviceHandle handle, ResultCode result) {
     std::string text = resultText(result);
@@ -49,17 +34,10 @@ int Connection::open(const std::string& port, int baud) {
         case KORVANE_SUCCESS:
             handle_ = handle;
             return kExitOk;
-        case KORVANE_PORT_OPEN_FAILED: {
-            std::string why;
-            if (access(systemPath(port).c_str(), F_OK) != 0) {
-                why = ": no such device";
-            } else {
-                why = ": busy, not a serial device, or " + std::to_string(baud) + " baud refused";
-            }
-            console_.error("cannot open port " + portLabel(port) + why + " (result " +
-                           resultText(result) + ")");
+        case KORVANE_PORT_OPEN_FAILED:
+            console_.error("cannot open port " + portLabel(port) + portOpenProblem(port, baud) +
+                           " (result " + resultText(result) + ")");
             return kExitPortOpen;
-        }
         case KORVANE_TIMEOUT:
             console_.error("no controller answered on " + portLabel(port) + " within 3 s (result " +
                            resultText(result) + ")");

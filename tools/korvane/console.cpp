@@ -1,6 +1,11 @@
 #include "console.h"
 
+#if defined(_WIN32)
+#include <io.h>
+#include <windows.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <cstdlib>
 
@@ -9,10 +14,36 @@ namespace korvane::tool {
 Console::Console(std::FILE* out, std::FILE* err, bool colours, bool terminal)
     : out_(out), err_(err), colours_(colours), terminal_(terminal) {}
 
+namespace {
+
+#if defined(_WIN32)
+bool stdoutIsTerminal() {
+    return _isatty(_fileno(stdout)) != 0;
+}
+// A Windows console shows escape codes as text unless asked to interpret them; consoles
+// older than Windows 10 cannot, and get plain text.
+bool terminalTakesColours() {
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    return GetConsoleMode(out, &mode) != 0 &&
+           SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+#else
+bool stdoutIsTerminal() {
+    return isatty(STDOUT_FILENO) == 1;
+}
+bool terminalTakesColours() {
+    return true;
+}
+#endif
+
+}  // namespace
+
 Console Console::standard() {
-    const bool terminal = isatty(STDOUT_FILENO) == 1;
+    const bool terminal = stdoutIsTerminal();
     const char* noColour = std::getenv("NO_COLOR");
-    const bool colours = terminal && (noColour == nullptr || *noColour == '\0');
+    const bool colours =
+        terminal && (noColour == nullptr || *noColour == '\0') && terminalTakesColours();
     return Console(stdout, stderr, colours, terminal);
 }
 

@@ -1,12 +1,17 @@
-// Waiting for Ctrl-C or a termination request without a signal handler or a global flag.
+// Waiting for Ctrl-C or a termination request.
 //
-// SIGINT and SIGTERM are blocked from construction on; threads created afterwards (the
+// On Linux (stop_signals.cpp) without a signal handler or a global flag: SIGINT and SIGTERM
+// are blocked from construction on; threads created afterwards (the
 // simulator's, the library's velocity worker) inherit that, so the signal stays pending for
 // the process until wait() takes it, and the program can end its session cleanly
-// (velocity stopped, port closed) instead of dying in the middle of a call.
+// (velocity stopped, port closed) instead of dying in the middle of a call. On Windows
+// (stop_signals_win32.cpp) a console control handler does the same for Ctrl-C, Ctrl-Break
+// and closing the console.
 #pragma once
 
+#if !defined(_WIN32)
 #include <signal.h>
+#endif
 
 namespace korvane::tool {
 
@@ -25,8 +30,10 @@ class StopSignals {
     bool requested() const { return requested_; }
 
   private:
+#if !defined(_WIN32)
     sigset_t set_;
     sigset_t previous_;
+#endif
     bool requested_ = false;
 };
 

@@ -1,0 +1,183 @@
+// Windows programs other than the test host, under Wine against the simulated controller:
+// the korvane tool (korvane.exe) and the two programs that prove the import libraries
+// (korvane_link_mingw.exe linked by MinGW against libkorvane.dll.a, korvane_link_msvc.exe
+// linked by clang in Visual Studio mode and lld-link against Korvane.lib).
+//
+// KORVANE_WINDOWS_BUILD names the cross-build folder; without it the tests are skipped.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "korvane/korvane.h"
+#include "windows/wine_runner.h"
+
+#if __has_include("simulator.h")
+#include "simulator.h"
+
+namespace korvane::test {
+namespace {
+
+constexpr std::chrono::seconds kTimeout{60};
+constexpr char kUuid[] = "3b1f6c2a-8d4e-4f70-9a15-c2e7d0b4a981";
+// A port number Wine maps to nothing.
+constexpr char kMissingPort[] = "COM250";
+
+std::string withoutCarriageReturns(std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+    return text;
+}
+
+bool contains(const std::vector<std::string>& lines, const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+class WindowsPrograms : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* build = std::getenv("KORVANE_WINDOWS_BUILD");
+        if (build == nullptr || *build == '\0') {
+            GTEST_SKIP() << "KORVANE_WINDOWS_BUILD is not set: no cross build to run under Wine";
+        }
+        wine_.emplace(build);
+        ASSERT_EQ(wine_->prepare(), "");
+        options_.uuid = kUuid;
+        options_.homingDurationMs = 300;
+    }
+
+    // Runs a program of the cross build with a fresh simulator on COM<port>; the simulator
+    // stays for the test to inspect.
+    ProgramRun runWithSimulator(const std::string& program, std::vector<std::string> args, int port,
+                                const std::string& logName) {
+        simulator_.emplace(options_);
+        EXPECT_TRUE(simulator_->start()) << simulator_->error();
+        EXPECT_EQ(wine_->linkComPort(port, simulator_->devicePath()), "");
+        const ProgramRun run = wine_->runProgram(program, args, logName, kTimeout);
+        wine_->unlinkComPort(port);
+        EXPECT_TRUE(run.started) << run.output;
+        EXPECT_FALSE(run.timedOut) << "hung; output so far:\n" << run.output;
+        return run;
+    }
+
+    ProgramRun tool(std::vector<std::string> args, int port, const std::string& logName) {
+        return runWithSimulator("tools/korvane/korvane.exe", std::move(args), port, logName);
+    }
+
+    // The Linux tool with the same arguments against a fresh simulator of its own, the port
+    // argument replaced by the simulator's device.
+    ProgramRun linuxTool(std::vector<std::string> args, const std::string& logName) {
+#ifdef KORVANE_TOOL_PATH
+        simulator_.emplace(options_);
+        EXPECT_TRUE(simulator_->start()) << simulator_->error();
+        for (std::string& arg : args) {
+            if (arg.rfind("COM", 0) == 0) arg = simulator_->devicePath();
+        }
+        args.insert(args.begin(), KORVANE_TOOL_PATH);
+        return wine_->runNative(args, logName, kTimeout);
+#else
+        (void)args;
+        (void)logName;
+        ADD_FAILURE() << "the native build has no korvane tool to compare with";
+        return {};
+#endif
+    }
+
+    std::optional<WineRunner> wine_;
+    sim::SimOptions options_;
+    std::optional<sim::Simulator> simulator_;
+};
+
+// The queries print exactly what the Linux tool prints for the same machine (Windows ends
+// lines with CR LF on the console, which is the only difference allowed).
+TEST_F(WindowsPrograms, ToolQueriesPrintWhatLinuxPrints) {
+    const std::vector<std::vector<std::string>> commands = {
+        {"status", "--port", "COM7"},
+        {"status", "--port", "COM7", "--json"},
+        {"position", "--port", "COM7", "--json"},
+        {"uuid", "--port", "COM12"},
+    };
+    for (const auto& command : commands) {
+        const std::string name = command[0] + (command.back() == "--json" ? "-json" : "");
+        const int port = std::atoi(command[2].c_str() + 3);
+        const ProgramRun windows = tool(command, port, "tool-" + name);
+        const ProgramRun linux = linuxTool(command, "linux-tool-" + name);
+        EXPECT_EQ(windows.exitCode, 0) << windows.output;
+        EXPECT_EQ(linux.exitCode, 0) << linux.output;
+        EXPECT_EQ(withoutCarriageReturns(windows.output), linux.output) << name;
+    }
+}
+
+TEST_F(WindowsPrograms, ToolMovesTheMachine) {
+    ProgramRun run = tool(
+        {"jog", "--port", "COM7", "--axis", "x", "--distance", "2.5", "--feed", "600", "--wait"}, 7,
+        "tool-jog");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_TRUE(contains(simulator_->receivedLines(), "$J=G91 x2.500 F600")) << run.output;
+    EXPECT_NEAR(simulator_->snapshot().positions[0], 2.5, 1e-3) << run.output;
+
+    run = tool({"velocity", "--port", "COM12", "--axis", "y", "--rate", "-600", "--seconds", "0.8"},
+               12, "tool-velocity");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    const std::vector<std::string> lines = simulator_->receivedLines();
+    EXPECT_FALSE(lines.empty()) << run.output;
+    for (const std::string& line : lines) {
+        EXPECT_EQ(line.rfind("$J=G91 y-", 0), 0u) << line << "\n" << run.output;
+    }
+    EXPECT_GE(simulator_->realtimeCount(0x85), 1u) << "velocity mode was not cancelled";
+    EXPECT_LT(simulator_->snapshot().positions[1], 0.0) << run.output;
+
+    run = tool({"home", "--port", "COM7"}, 7, "tool-home");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(simulator_->receivedLines(), std::vector<std::string>{"$H"}) << run.output;
+}
+
+TEST_F(WindowsPrograms, ToolFailsClearlyOnAMissingPort) {
+    const ProgramRun run =
+        wine_->runProgram("tools/korvane/korvane.exe", {"status", "--port", kMissingPort},
+                          "tool-missing-port", kTimeout);
+    EXPECT_EQ(run.exitCode, 3) << run.output;
+    EXPECT_NE(run.output.find(std::string("cannot open port ") + kMissingPort + ": no such port"),
+              std::string::npos)
+        << run.output;
+}
+
+TEST_F(WindowsPrograms, ToolSimulatorCommandsSayLinuxOnly) {
+    for (const std::string command : {"sim", "demo"}) {
+        const ProgramRun run =
+            wine_->runProgram("tools/korvane/korvane.exe", {command}, "tool-" + command, kTimeout);
+        EXPECT_EQ(run.exitCode, 2) << run.output;
+        EXPECT_NE(run.output.find(command + " runs on Linux only"), std::string::npos)
+            << run.output;
+    }
+}
+
+// The import libraries: each program connects through its linked imports, sends a jog with
+// float arguments, reads positions and the UUID through a pointer-sized length.
+class ImportLibraries : public WindowsPrograms,
+                        public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(ImportLibraries, LinkedProgramDrivesTheSimulator) {
+    const std::string program = std::string("tests/windows/") + GetParam() + ".exe";
+    const ProgramRun run = runWithSimulator(program, {"COM9"}, 9, GetParam());
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(run.value("version"), KORVANE_VERSION_STRING) << run.output;
+    EXPECT_EQ(run.value("connect"), "0") << run.output;
+    EXPECT_EQ(run.value("state"), std::to_string(KORVANE_STATE_IDLE)) << run.output;
+    EXPECT_EQ(run.value("uuid"), kUuid) << run.output;
+    EXPECT_EQ(run.value("invalid_axis"), std::to_string(KORVANE_INVALID_ARGUMENT)) << run.output;
+    EXPECT_EQ(run.value("last_error_null"), "Invalid handle") << run.output;
+    EXPECT_EQ(run.value("failures"), "0") << run.output;
+    const std::vector<std::string> expected = {"$J=G91 x2.500 F300", "$device_uuid"};
+    EXPECT_EQ(simulator_->receivedLines(), expected) << run.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(MinGwAndVisualStudio, ImportLibraries,
+                         ::testing::Values("korvane_link_mingw", "korvane_link_msvc"));
+
+}  // namespace
+}  // namespace korvane::test
+
+#endif

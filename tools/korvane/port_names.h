@@ -1,0 +1,21 @@
+// What the tool says about serial port names, which differ by platform: device paths on
+// Linux, COM names on Windows. port_names_posix.cpp and port_names_win32.cpp hold the two.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace korvane::tool {
+
+// The --port and --baud lines of the help texts.
+std::string_view portHelpText();
+
+// The port as the messages name it, with the device the library opens where that differs
+// ("ttyUSB0 (/dev/ttyUSB0)").
+std::string portLabel(const std::string& port);
+
+// Why opening the port may have failed, as far as the tool can tell from outside the
+// library: ": no such device", or the likely causes for a port that exists.
+std::string portOpenProblem(const std::string& port, int baud);
+
+}  // namespace korvane::tool
