@@ -280,6 +280,25 @@ run_examples() {
 run_examples cmake "$work/cmake-build"
 run_examples pkg-config "$work/pc-build"
 
+# Ctrl-C while velocity mode runs: the example stops the axis on its way out.
+"$work/cmake-build/velocity" "$port" >"$work/sigint.out" 2>"$work/sigint.err" &
+velocity_pid=$!
+for _ in $(seq 100); do
+    grep -q ' Jog ' "$work/sigint.out" && break
+    sleep 0.05
+done
+kill -INT "$velocity_pid"
+status=0
+wait "$velocity_pid" || status=$?
+stopped_at=$(tool_x "$port")
+check "velocity: Ctrl-C while moving ends it with exit 1 and one line" \
+    same "$status $(<"$work/sigint.err")" "1 velocity: stopped by a signal"
+check "velocity: after Ctrl-C the machine is Idle where the example says it stopped" \
+    same "$(tool_state "$port") $(sed -n 's/^stopped: Idle, x at //p' "$work/sigint.out")" \
+    "Idle $stopped_at"
+sleep 0.5
+check "velocity: nothing moves after Ctrl-C" same "$(tool_x "$port")" "$stopped_at"
+
 must "korvane-sim --homing-fails starts" start_sim failing --homing-fails --homing-ms 300
 run homing-fails 40 "$work/cmake-build/homing" "$work/failing"
 check "homing that ends in Alarm: exit 1 with the library's message" \
