@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the native suite, the same suite under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the threaded parts under ThreadSanitizer, the export-table and
-# Wine checks of Korvane.dll, and bounded fuzzing runs. Installs what it needs first.
+# Wine checks of Korvane.dll, the Python package against the simulator, and bounded fuzzing
+# runs. Installs what it needs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -29,6 +30,9 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 
 step "Windows: Korvane.dll cross-built and run under Wine"
 scripts/test-windows.sh build/default
+
+step "Python package against the simulator"
+scripts/test-python.sh build/default
 
 if [ -x scripts/fuzz.sh ]; then
     step "Fuzzing"
