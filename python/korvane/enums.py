@@ -5,7 +5,17 @@ from __future__ import annotations
 import enum
 
 
-class State(enum.IntEnum):
+class _NamedIntEnum(enum.IntEnum):
+    """An IntEnum that prints as its name ("IDLE"), while comparing and "%d" as its number."""
+
+    def __str__(self) -> str:
+        return self.name
+
+    def __format__(self, spec: str) -> str:
+        return format(self.name, spec)
+
+
+class State(_NamedIntEnum):
     """Machine state, the first field of a status report.
 
     A successful query never reports ``UNKNOWN``; it exists because the library numbers it.
@@ -23,7 +33,7 @@ class State(enum.IntEnum):
     CHECK = 9
 
 
-class Axis(enum.IntEnum):
+class Axis(_NamedIntEnum):
     """Axis index. Every method that takes an axis also takes 0..5 or a letter "x".."c"."""
 
     X = 0
@@ -34,7 +44,7 @@ class Axis(enum.IntEnum):
     C = 5
 
 
-class Result(enum.IntEnum):
+class Result(_NamedIntEnum):
     """Result code of a library call (``KORVANE_`` + the member's name in the C header)."""
 
     SUCCESS = 0

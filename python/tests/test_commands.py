@@ -16,7 +16,8 @@ def test_library_version_is_the_projects_version() -> None:
 
 
 def test_queries_describe_the_machine_at_rest(ctl: korvane.Controller) -> None:
-    assert ctl.get_state() is State.IDLE
+    state = ctl.get_state()
+    assert state is State.IDLE and f"{state}" == "IDLE" and state == 1
     assert ctl.get_position() == (0.0,) * 6
     assert ctl.get_speed() == 0.0
     assert ctl.get_limits() == (0, 0, 0, 0)

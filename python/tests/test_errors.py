@@ -94,7 +94,7 @@ def test_a_thread_that_cannot_start_gives_resource_error(sim) -> None:
         try:
             ctl.velocity_start("x", 100)
         except korvane.ResourceError as error:
-            print(error.code, error.message)
+            print(int(error.code), error.message)
         resource.setrlimit(resource.RLIMIT_AS, limits)
         ctl.close()
     """)
