@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from typing import Dict, Optional, Type
+from typing import Any, Dict, Optional, Tuple, Type
 
 from .enums import Result
 
@@ -31,6 +31,11 @@ class KorvaneError(Exception):
     def __str__(self) -> str:
         where = f"{self.function}: " if self.function else ""
         return f"{where}{self.message} ({self.name})"
+
+    def __reduce__(self) -> Tuple[Any, ...]:
+        # The default rebuilds from args alone, which lack the code: the exception could not
+        # cross a process boundary (multiprocessing, concurrent.futures).
+        return (type(self), (int(self.code), self.message, self.function))
 
 
 class NotConnectedError(KorvaneError):

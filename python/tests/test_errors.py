@@ -2,6 +2,7 @@
 
 import ctypes
 import os
+import pickle
 import subprocess
 import sys
 import textwrap
@@ -55,6 +56,8 @@ def test_refusals_of_the_library(ctl: korvane.Controller) -> None:
         ctl.jog_rel("x", 1.0, feed=0)
     assert isinstance(zero_feed.value, ValueError)
     assert zero_feed.value.code == Result.INVALID_ARGUMENT
+    copy = pickle.loads(pickle.dumps(zero_feed.value))  # as across a process pool
+    assert (type(copy), str(copy)) == (korvane.InvalidArgumentError, str(zero_feed.value))
     with pytest.raises(korvane.InvalidArgumentError):
         ctl.velocity_start("x", 0.05)
     with ctl.velocity("x", 100.0):
