@@ -17,7 +17,7 @@ from .velocity import VelocityJog
 
 DEFAULT_BAUD = 115200
 
-_FEED_RANGE = "a feed must be greater than 0 and less than 2147483648"
+_FEED_RANGE = "a feed must be at least 1 and less than 2147483648"
 _VELOCITY_RANGE = "a velocity's magnitude must be at least 0.1 and less than 2147483648"
 
 
@@ -177,7 +177,7 @@ class Controller:
 
         The feed is sent as a whole number, truncated toward zero.
 
-        Raises: VelocityActiveError; InvalidArgumentError (feed not greater than 0, or
+        Raises: VelocityActiveError; InvalidArgumentError (feed below 1, or
         2147483648 or more); WriteError; ResponseTimeout (500 ms); FirmwareError (for
         example a target outside enabled soft limits, or the machine in Alarm).
         """
@@ -269,6 +269,10 @@ class Controller:
         the most recent report showed Idle, except in velocity mode. Waits behind a call
         in progress on the connection.
 
+        In velocity mode the hold ends velocity mode (the controller ends a held jog for
+        good, and the jog cancel follows): :meth:`resume` starts nothing, start velocity
+        mode again to move.
+
         Raises: WriteError.
         """
         self._link.call("Korvane_FeedHold")
@@ -281,9 +285,9 @@ class Controller:
         self._link.call("Korvane_Resume")
 
     def emergency_stop(self) -> None:
-        """Emergency stop: ends velocity mode (jog cancel) if it runs, then sends "$ES" and
-        waits up to 1 s for the status report. Waits behind a call in progress on the
-        connection. Not refused in velocity mode.
+        """Emergency stop: ends velocity mode (jog cancel) if it was started, then sends
+        "$ES" and waits up to 1 s for the status report. Waits behind a call in progress on
+        the connection. Not refused in velocity mode.
 
         Raises: WriteError (also when the jog cancel could not be written: "$ES" is then
         not sent); ResponseTimeout; FirmwareError.
@@ -326,8 +330,9 @@ class Controller:
         )
 
     def velocity_stop(self) -> None:
-        """Ends velocity mode: writes the jog cancel (0x85) if it runs and waits for the
-        library's worker to end; no jog follows. Does nothing when it is not active.
+        """Ends velocity mode: writes the jog cancel (0x85), also when the worker has ended by
+        itself, and waits for the worker to end; no jog follows. Does nothing when velocity
+        mode was not started.
 
         Raises: WriteError when the jog cancel could not be written (velocity mode has
         ended all the same, but the machine may still finish its last jog).
