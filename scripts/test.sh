@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Runs every test: the native suite, the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the threaded parts under ThreadSanitizer, the PE and Wine checks
-# of the 64- and 32-bit Korvane.dll and korvane.exe, the Windows release zip, and bounded
-# fuzzing runs. Installs what it needs first.
+# Runs every test: the native suite, a stress run of the stop and reply paths, the same suite
+# under AddressSanitizer and UndefinedBehaviorSanitizer, the threaded parts under
+# ThreadSanitizer, the PE and Wine checks of the 64- and 32-bit Korvane.dll and korvane.exe,
+# the Windows release zip, the installed library proved from outside the tree, the Python
+# package against the simulator, and bounded fuzzing runs. Installs what it needs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -36,6 +37,12 @@ scripts/test-windows.sh build/default
 
 step "Windows release: dist/korvane-<version>-windows.zip built and checked"
 scripts/package.sh
+
+step "Installed: cmake --install, find_package, pkg-config, examples, Debian package"
+scripts/test-install.sh build/default
+
+step "Python package against the simulator"
+scripts/test-python.sh build/default
 
 if [ -x scripts/fuzz.sh ]; then
     step "Fuzzing"

@@ -34,10 +34,13 @@ int Connection::open(const std::string& port, int baud) {
         case KORVANE_SUCCESS:
             handle_ = handle;
             return kExitOk;
-        case KORVANE_PORT_OPEN_FAILED:
+        case KORVANE_PORT_OPEN_FAILED: {
             console_.error("cannot open port " + portLabel(port) + portOpenProblem(port, baud) +
                            " (result " + resultText(result) + ")");
+            const std::string advice = portOpenAdvice(port);
+            if (!advice.empty()) console_.error(advice);
             return kExitPortOpen;
+        }
         case KORVANE_TIMEOUT:
             console_.error("no controller answered on " + portLabel(port) + " within 3 s (result " +
                            resultText(result) + ")");

@@ -18,4 +18,8 @@ std::string portLabel(const std::string& port);
 // library: ": no such device", or the likely causes for a port that exists.
 std::string portOpenProblem(const std::string& port, int baud);
 
+// What the user can do about a port that failed to open, or "" when the tool knows nothing
+// to suggest (on Linux: how to join the group a port is open to).
+std::string portOpenAdvice(const std::string& port);
+
 }  // namespace korvane::tool

@@ -36,4 +36,8 @@ std::string portOpenProblem(const std::string& port, int baud) {
     }
 }
 
+std::string portOpenAdvice(const std::string&) {
+    return "";
+}
+
 }  // namespace korvane::tool
