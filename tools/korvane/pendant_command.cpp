@@ -1,5 +1,6 @@
 // pendant: a full-screen terminal pendant that jogs the machine from the keyboard.
 #include <poll.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -68,6 +69,10 @@ int runPendant(const Invocation& call) {
     const int releaseMs = read.integer("--release-ms", kDefaultReleaseMs, 50, 2000);
     if (read.failed()) return call.usageError(read.error());
     Console& console = call.console;
+    if (isatty(STDIN_FILENO) != 1 || isatty(STDOUT_FILENO) != 1) {
+        console.error("the pendant needs a terminal on its input and output");
+        return kExitUsage;
+    }
 
     // Before the library starts its worker thread, which inherits the mask.
     PendantSignals signals;
