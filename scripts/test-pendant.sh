@@ -161,6 +161,12 @@ if start_pendant; then
     send_for 600 Right
     check "a held key in step mode moves one step, not one per repeat" \
         eval 'until_true 3000 sim_is x 2.000 && until_true 2000 sim_is state Idle && x_at_rest'
+    # A 10 mm step at F100 takes six seconds; quitting in the middle must not leave it running.
+    T send-keys -t pendant 4 - Right
+    until_true 3000 sim_is state Jog
+    T send-keys -t pendant q
+    check "quitting during a step jog holds it: the machine stops short of the step" \
+        eval 'until_true 3000 pendant_gone && sim_is hold_bytes 1 && x_at_rest && ! sim_is x 12.000'
 fi
 finish
 
@@ -212,14 +218,15 @@ fi
 finish
 
 # --- Ways out in the middle of a jog: each stops the machine first.
-for way in sighup sigterm ctrl-c quit; do
+for way in kill-pane sighup sigterm ctrl-c quit; do
     start_pendant || { check "pendant starts ($way)" false; finish; continue; }
     send_for 2500 Right &
     sender=$!
     until_true 2000 sim_is state Jog
     sleep 0.3
     case "$way" in
-        sighup) T kill-pane -t pendant ;; # the terminal closes under the pendant
+        kill-pane) T kill-pane -t pendant ;; # the terminal closes under the pendant
+        sighup) kill -HUP "$pendant_pid" ;; # as when an SSH session ends
         sigterm) kill -TERM "$pendant_pid" ;;
         ctrl-c) T send-keys -t pendant C-c ;;
         quit) T send-keys -t pendant q ;;
@@ -230,7 +237,7 @@ for way in sighup sigterm ctrl-c quit; do
     wait "$sender" 2>/dev/null
     check "$way during a jog: the machine comes to rest" \
         eval 'until_true 2000 sim_is state Idle && x_at_rest'
-    if [ "$way" != sighup ]; then
+    if [ "$way" != kill-pane ]; then
         check "$way: exit code 0 and the terminal restored" \
             eval 'until_true 3000 exited_with 0 && until_true 2000 terminal_restored'
     fi

@@ -51,6 +51,15 @@ bool Pendant::stopJogging() {
     return true;
 }
 
+bool Pendant::shutdown() {
+    bool ok = stopJogging();
+    if (stepMayRun_) {
+        ok = check(Korvane_FeedHold(handle_), "Korvane_FeedHold") && ok;
+        stepMayRun_ = false;
+    }
+    return ok;
+}
+
 std::string Pendant::jogRefusal() const {
     if (!fits_) return "the terminal is too small";
     if (!fresh_) return "jogging is off: the controller does not answer";
@@ -146,6 +155,7 @@ void Pendant::jog(const PendantKey& key, Clock::time_point now) {
     if (mode_ == JogMode::Step) {
         if (repeat) return;  // a held key: one press, one step
         const float distance = static_cast<float>(key.direction) * step();
+        stepMayRun_ = true;  // also on failure: a time-out may follow an accepted jog
         if (check(Korvane_JogRel(handle_, key.axis, distance, feed()), "Korvane_JogRel")) {
             say("step " + jogName(key.axis, key.direction) + " " + fixed(step(), 3) + " at F" +
                 fixed(feed(), 0));
@@ -221,6 +231,7 @@ void Pendant::poll() {
     if (lostContact_) say("the controller answers again");
     lostContact_ = false;
     fresh_ = true;
+    if (reading.state != KORVANE_STATE_JOG) stepMayRun_ = false;
     status_ = reading;
     if (jogging_ && endsJogging(reading.state)) {
         stopJogging();

@@ -58,6 +58,9 @@ class Pendant {
     // Ends velocity mode (the library writes the jog cancel when it ran). False, with the
     // message shown, when the cancel could not be written.
     bool stopJogging();
+    // The way out: stopJogging(), and a feed hold when a step jog may still be running, so
+    // that no axis moves on once the pendant is gone. False when either failed.
+    bool shutdown();
     bool quitRequested() const { return quit_; }
 
     // For the screen.
@@ -103,6 +106,7 @@ class Pendant {
     bool jogging_ = false;  // velocity mode started by the pendant and not stopped
     int jogAxis_ = 0;
     int jogDirection_ = 0;
+    bool stepMayRun_ = false;  // a step jog was sent and no poll since has shown the machine idle
     // The last jog key event, press or repeat.
     int lastKeyAxis_ = -1;
     int lastKeyDirection_ = 0;

@@ -96,8 +96,8 @@ int runPendant(const Invocation& call) {
 
     const std::string reason = runLoop(pendant, screen, signals, title);
 
-    // Velocity mode first, whatever ended the session; then the terminal.
-    const bool stopped = pendant.stopJogging();
+    // The machine first, whatever ended the session; then the terminal.
+    const bool stopped = pendant.shutdown();
     const std::string lastMessage = pendant.message();
     screen.close();
     console.line("pendant ended: " + reason);
