@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the demo need on a Debian 12 machine, as root.
 # Idempotent: packages already present are not touched, and nothing is fetched then.
-#   scripts/install-deps.sh build      compiler and CMake (enough for the demo)
+#   scripts/install-deps.sh build      compiler, CMake and ncurses (enough for the demo)
 #   scripts/install-deps.sh windows    the MinGW-w64 cross compiler and Wine
 #   scripts/install-deps.sh fuzz       clang with libFuzzer and the sanitizer runtimes
 #   scripts/install-deps.sh test       everything the test command uses (the default)
 set -euo pipefail
 
 want="${1:-test}"
-build=(cmake g++ make pkg-config)
-unit=(libgtest-dev libgmock-dev googletest libbenchmark-dev locales)
+build=(cmake g++ make pkg-config libncurses-dev)
+# tmux runs `korvane pendant` in a real terminal for its tests.
+unit=(libgtest-dev libgmock-dev googletest libbenchmark-dev locales tmux)
 # wine brings the wine command; wine64 alone runs the 64-bit programs the tests use.
 windows=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64)
 fuzz=(clang libclang-rt-14-dev llvm)

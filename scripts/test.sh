@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs every test: the native suite, the same suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the threaded parts under ThreadSanitizer, the export-table and
-# Wine checks of Korvane.dll, and bounded fuzzing runs. Installs what it needs first.
+# Runs every test: the native suite, the pendant in a real terminal, the same suite under
+# AddressSanitizer and UndefinedBehaviorSanitizer, the threaded parts under ThreadSanitizer,
+# the export-table and Wine checks of Korvane.dll, and bounded fuzzing runs. Installs what it
+# needs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,6 +18,9 @@ ctest --preset default
 
 step "Safety stress: stops, refusals, reversals and stale reports against real-controller behaviour"
 build/default/tests/korvane_safety_stress
+
+step "Pendant: korvane pendant in a tmux terminal against the simulator"
+scripts/test-pendant.sh build/default
 
 step "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null

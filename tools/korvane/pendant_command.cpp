@@ -27,6 +27,12 @@ using Clock = Pendant::Clock;
 std::string runLoop(Pendant& pendant, PendantScreen& screen, PendantSignals& signals,
                     const std::string& title) {
     for (;;) {
+        // Keys that arrived while a call ran are taken before the release is judged: a
+        // repeat waiting in the input is a key still held.
+        for (int key = screen.readKey(); key >= 0; key = screen.readKey()) {
+            pendant.press(pendantKey(key), Clock::now());
+            if (pendant.quitRequested()) return "quit";
+        }
         pendant.setTerminalFits(screen.fits());
         pendant.tick(Clock::now());
         if (pendant.quitRequested()) return "quit";
@@ -47,12 +53,6 @@ std::string runLoop(Pendant& pendant, PendantScreen& screen, PendantSignals& sig
                     return signalName(signal);
                 }
                 // Job-control signals are ignored: see PendantSignals.
-            }
-        }
-        if ((watched[0].revents & POLLIN) != 0) {
-            for (int key = screen.readKey(); key >= 0; key = screen.readKey()) {
-                pendant.press(pendantKey(key), Clock::now());
-                if (pendant.quitRequested()) return "quit";
             }
         }
         if ((watched[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
