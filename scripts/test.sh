@@ -27,6 +27,8 @@ cmake --preset asan >/dev/null
 cmake --build --preset asan
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --preset asan
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    scripts/test-pendant.sh build/asan
 
 step "ThreadSanitizer: connections, velocity mode and concurrency"
 cmake --preset tsan >/dev/null

@@ -82,24 +82,29 @@ int runPendant(const Invocation& call) {
     }
     Connection connection(console);
     if (const int exit = connection.open(options.port, options.baud)) return exit;
-    // Destroyed in reverse order: the pendant (velocity mode stopped) before the screen
-    // (terminal restored) before the connection (port closed).
-    PendantScreen screen;
-    std::string problem;
-    if (!screen.open(&problem)) {
-        console.error(problem);
-        return kExitUsage;
+    std::string reason;
+    std::string lastMessage;
+    bool stopped = false;
+    {
+        // Destroyed in reverse order, and all before the connection closes: the pendant
+        // (velocity mode stopped) before the screen (terminal restored).
+        PendantScreen screen;
+        std::string problem;
+        if (!screen.open(&problem)) {
+            console.error(problem);
+            return kExitUsage;
+        }
+        Pendant pendant(connection.handle(), releaseMs);
+        const std::string title = "korvane pendant  " + options.port;
+        pendant.onLongCall([&] { screen.draw(pendant, title); });
+
+        reason = runLoop(pendant, screen, signals, title);
+
+        // The machine first, whatever ended the session; then the terminal.
+        stopped = pendant.shutdown();
+        lastMessage = pendant.message();
+        screen.close();
     }
-    Pendant pendant(connection.handle(), releaseMs);
-    const std::string title = "korvane pendant  " + options.port;
-    pendant.onLongCall([&] { screen.draw(pendant, title); });
-
-    const std::string reason = runLoop(pendant, screen, signals, title);
-
-    // The machine first, whatever ended the session; then the terminal.
-    const bool stopped = pendant.shutdown();
-    const std::string lastMessage = pendant.message();
-    screen.close();
     console.line("pendant ended: " + reason);
     if (!stopped) console.error(lastMessage);
     StatusReading reading;
