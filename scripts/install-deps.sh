@@ -4,6 +4,9 @@
 #   scripts/install-deps.sh build      compiler, CMake and ncurses (enough for the demo)
 #   scripts/install-deps.sh windows    the MinGW-w64 cross compiler and Wine
 #   scripts/install-deps.sh fuzz       clang with libFuzzer and the sanitizer runtimes
+#   scripts/install-deps.sh install    the install test: pkg-config users, manual pages,
+#                                      the Debian package
+#   scripts/install-deps.sh python     Debian's Python with pytest, setuptools and pip
 #   scripts/install-deps.sh test       everything the test command uses (the default)
 set -euo pipefail
 
@@ -14,13 +17,21 @@ unit=(libgtest-dev libgmock-dev googletest libbenchmark-dev locales tmux)
 # wine brings the wine command; wine64 alone runs the 64-bit programs the tests use.
 windows=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64)
 fuzz=(clang libclang-rt-14-dev llvm)
+# gcc for `cc`; python3 and groff-base check the manual pages; dpkg-dev and file let CPack
+# work out the Debian package's dependencies.
+install=(gcc python3 groff-base dpkg-dev file)
+# Debian's own Python packages: no package index is needed to build or test the package.
+python=(python3 python3-pytest python3-setuptools python3-wheel python3-pip)
 case "$want" in
     build) packages=("${build[@]}") ;;
     windows) packages=("${build[@]}" "${unit[@]}" "${windows[@]}") ;;
     fuzz) packages=("${build[@]}" "${fuzz[@]}") ;;
-    test) packages=("${build[@]}" "${unit[@]}" "${windows[@]}" "${fuzz[@]}") ;;
+    install) packages=("${build[@]}" "${install[@]}") ;;
+    python) packages=("${build[@]}" "${python[@]}") ;;
+    test) packages=("${build[@]}" "${unit[@]}" "${windows[@]}" "${fuzz[@]}" "${install[@]}"
+                    "${python[@]}") ;;
     *)
-        echo "usage: $0 [build|windows|fuzz|test]" >&2
+        echo "usage: $0 [build|windows|fuzz|install|python|test]" >&2
         exit 2
         ;;
 esac

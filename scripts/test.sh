@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Runs every test: the native suite, the pendant in a real terminal, the same suite under
-# AddressSanitizer and UndefinedBehaviorSanitizer, the threaded parts under ThreadSanitizer,
-# the export-table and Wine checks of Korvane.dll, and bounded fuzzing runs. Installs what it
-# needs first.
+# Runs every test: the native suite, a stress run of the stop and reply paths, the pendant in
+# a real terminal, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer (the
+# pendant too), the threaded parts under ThreadSanitizer, the export-table and Wine checks of
+# Korvane.dll, the installed library proved from outside the tree, the Python package against
+# the simulator, and bounded fuzzing runs. Installs what it needs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -38,6 +39,12 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
 
 step "Windows: Korvane.dll cross-built and run under Wine"
 scripts/test-windows.sh build/default
+
+step "Installed: cmake --install, find_package, pkg-config, examples, Debian package"
+scripts/test-install.sh build/default
+
+step "Python package against the simulator"
+scripts/test-python.sh build/default
 
 if [ -x scripts/fuzz.sh ]; then
     step "Fuzzing"

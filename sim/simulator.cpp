@@ -73,6 +73,12 @@ struct Simulator::Impl {
     void flushOutput(Clock::time_point now);
     // Reads the lines whose parse delay has passed, in the order they arrived.
     void parseDueLines(Clock::time_point now);
+    // When a line that arrived now is read: the parse delay after it arrived, or after the
+    // line before it was read, whichever is later.
+    Clock::time_point lineDue(Clock::time_point now) {
+        lastLineDue = std::max(now, lastLineDue) + parseDelay;
+        return lastLineDue;
+    }
     void log(const std::string& text, Clock::time_point now);
 
     const SimOptions options;
@@ -96,6 +102,7 @@ struct Simulator::Impl {
     };
     std::deque<PendingLine> pendingLines;  // received, not read yet
     Clock::duration parseDelay{};
+    Clock::time_point lastLineDue{};  // lines are read one after another, each taking its time
     std::vector<std::string> receivedLines;
     std::array<std::size_t, 256> realtimeCounts{};
 };
@@ -165,12 +172,12 @@ void Simulator::Impl::handleInput(const unsigned char* bytes, std::size_t count,
                     receivedLines.push_back(event.line);
                 }
                 if (silent) break;
-                pendingLines.push_back(PendingLine{std::move(event.line), false, now + parseDelay});
+                pendingLines.push_back(PendingLine{std::move(event.line), false, lineDue(now)});
                 break;
             case InputSplitter::Event::Kind::Overflow:
                 log("(line too long)", now);
                 if (silent) break;
-                pendingLines.push_back(PendingLine{{}, true, now + parseDelay});
+                pendingLines.push_back(PendingLine{{}, true, lineDue(now)});
                 break;
         }
     }

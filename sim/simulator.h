@@ -17,8 +17,9 @@
 //          are dropped; nothing at all in Idle or during program motion
 //     0x18 soft reset
 //   lines (ended by CR, LF or both; answered "ok" or "error:<n>", replies end in CR LF), each
-//   read a short while (the parse delay) after its last byte arrived, as a controller reads
-//   its input buffer only when it gets to it: a real-time byte can overtake a line.
+//   read a short while (the parse delay) after its last byte arrived or after the line
+//   before it was read, as a controller reads its input buffer only when it gets to it: a
+//   real-time byte can overtake a line.
 //     $J=G90 <axis><value> F<feed>, $J=G91 ...   absolute / relative jog of one axis; a jog
 //                                                taken while another runs (or slows down
 //                                                after a cancel) queues behind it
@@ -78,7 +79,8 @@ struct SimOptions {
     bool homingFails = false;      // the cycle ends in Alarm instead of Idle
     bool quietHoming = false;      // no answer to "?" while homing; one Home report at its end
     bool okOnEmptyLine = false;    // CR and LF are two line ends, and an empty line gets "ok"
-    int lineParseDelayMs = 5;      // a line is read this long after its last byte arrived
+    int lineParseDelayMs = 5;      // a line is read this long after it arrived (or after the
+                                   // line before it was read)
     int replyLatencyMs = 0;        // every reply starts this long after its request arrived
     int outputBytesPerSecond = 0;  // paces output like a baud rate (0 = unlimited)
     bool silent = false;           // acts on nothing and answers nothing (lines are still recorded)
