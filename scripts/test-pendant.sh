@@ -22,7 +22,8 @@ sim_pid=""
 passed=0
 failed=0
 
-T() { tmux -S "$socket" "$@"; }
+# A server of its own, without any tmux.conf of the machine or the user.
+T() { tmux -S "$socket" -f /dev/null "$@"; }
 
 cleanup() {
     T kill-server 2>/dev/null
@@ -124,7 +125,9 @@ x_at_rest() {
     [ "$(sim_value x)" = "$before" ]
 }
 
-x_above() { awk -v x="$(sim_value x)" -v limit="$1" 'BEGIN { exit !(x > limit) }'; }
+# above NAME LIMIT: the simulator's value NAME is greater than LIMIT.
+above() { awk -v value="$(sim_value "$1")" -v limit="$2" 'BEGIN { exit !(value > limit) }'; }
+x_above() { above x "$1"; }
 
 terminal_restored() {
     [ -s "$work/stty.before" ] && cmp -s "$work/stty.before" "$work/stty.after" &&
@@ -156,6 +159,34 @@ if check "pendant starts and shows the machine" start_pendant; then
     check "the repeats of the held key bridge without a stop and a new start" sim_is jog_lines 1
     echo "      screen during the jog:"
     sed 's/^/      | /' <<<"$jog_screen"
+fi
+finish
+
+# --- The other keys: the opposite key reverses, another key switches the axis.
+if start_pendant; then
+    send_for 800 Right
+    x_peak="$(sim_value x)"
+    send_for 800 Left
+    check "the opposite key reverses without a pause: x turns back" \
+        eval 'until_true 2000 sim_is state Idle && ! above x "$(awk -v x="$x_peak" "BEGIN { print x - 1 }")"'
+    send_for 600 Up
+    send_for 600 PPage
+    check "Up jogs y forward, then PgUp z forward" \
+        eval 'until_true 2000 sim_is state Idle && above y 1 && above z 1'
+    send_for 600 Down
+    send_for 600 NPage
+    check "Down jogs y back, then PgDn z back" \
+        eval 'until_true 2000 sim_is state Idle && ! above y 1 && ! above z 1'
+    T send-keys -t pendant + +
+    send_for 800 Right &
+    sender=$!
+    until_true 2000 sim_is state Jog
+    sleep 0.3
+    feed_seen="$(sim_value feed)"
+    speed_screen="$(screen)"
+    wait "$sender"
+    check "+ twice: F3000 on screen and the machine jogs at F3000" \
+        eval 'grep -q "Speed     F3000" <<<"$speed_screen" && [ "$feed_seen" = 3000.000 ]'
 fi
 finish
 
