@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
+# Checks are single-quoted and run through eval, which reads the variables set before them.
+# shellcheck disable=SC2016,SC2034
 # End-to-end tests of `korvane pendant`: the pendant runs in a real terminal (a tmux pane)
 # against korvane-sim on a pty. Keys go in with `tmux send-keys`, the screen comes out with
 # `tmux capture-pane`, and what the machine did comes from the simulator's status file.
 #   scripts/test-pendant.sh [BUILD_DIR]     (default build/default, built beforehand)
 # Prints one line per check and a closing "N passed, N failed"; exit 0 only when none failed.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 2
 
 build="${1:-build/default}"
 tool="$PWD/$build/tools/korvane/korvane"
@@ -96,7 +98,7 @@ start_pendant() {
     start_sim
     rm -f "$work/exit" "$work/stty.before" "$work/stty.after"
     T new-session -d -s pendant -x 100 -y 30 \
-        "stty -g >'$work/stty.before'; '$tool' pendant --port '$work/port' $* 2>>'$work/stderr'; \
+        "stty -g >'$work/stty.before'; '$tool' pendant --port '$work/port' 2>>'$work/stderr'; \
          echo \$? >'$work/exit'; stty -g >'$work/stty.after'; sleep 600"
     until_true 5000 screen_has "State     Idle" || return 1
     pendant_pid="$(pgrep -P "$(T display -p -t pendant '#{pane_pid}')" korvane)"
