@@ -112,6 +112,11 @@ void Pendant::press(const PendantKey& key, Clock::time_point now) {
             waitForRelease_ = true;
             if (check(Korvane_FeedHold(handle_), "Korvane_FeedHold")) {
                 say("feed hold (r resumes held program motion; a held jog is over)");
+            } else {
+                // The hold may not have gone out: end velocity mode the other way.
+                const std::string why = message_;
+                stopJogging();
+                say(why, true);
             }
             nextPoll_ = Clock::now();
             return;
