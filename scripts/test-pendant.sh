@@ -119,7 +119,8 @@ send_for() {
     done
 }
 
-# x stays where it is for half a second: the machine has stopped.
+# x stays where it is for half a second: the machine has stopped. Judge it once the machine
+# shows Idle: a held jog slows down in Hold first.
 x_at_rest() {
     local before
     before="$(sim_value x)"
@@ -207,7 +208,8 @@ if start_pendant; then
     until_true 3000 sim_is state Jog
     T send-keys -t pendant q
     check "quitting during a step jog holds it: the machine stops short of the step" \
-        eval 'until_true 3000 pendant_gone && sim_is hold_bytes 1 && x_at_rest && ! sim_is x 12.000'
+        eval 'until_true 3000 pendant_gone && sim_is hold_bytes 1 &&
+              until_true 2000 sim_is state Idle && x_at_rest && ! sim_is x 12.000'
 fi
 finish
 
@@ -246,7 +248,7 @@ if start_pendant; then
     lines_after_hold="$(sim_value jog_lines)"
     wait "$sender"
     check "after Space the still-held Right starts no jog" \
-        eval 'x_at_rest && sim_is jog_lines "$lines_after_hold" && sim_is state Idle'
+        eval 'until_true 2000 sim_is state Idle && x_at_rest && sim_is jog_lines "$lines_after_hold"'
     send_for 1000 Right &
     sender=$!
     until_true 2000 sim_is state Jog
