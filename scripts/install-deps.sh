@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the build, the tests and the demo need on a Debian 12 machine, as root.
 # Idempotent: packages already present are not touched, and nothing is fetched then.
-#   scripts/install-deps.sh build      compiler and CMake (enough for the demo)
+#   scripts/install-deps.sh build      compiler, CMake and ncurses (enough for the demo)
 #   scripts/install-deps.sh windows    the MinGW-w64 cross compilers (x64 and x86), 64- and
 #                                      32-bit Wine, LLVM's dlltool, clang and lld-link, zip
 #   scripts/install-deps.sh fuzz       clang with libFuzzer and the sanitizer runtimes
@@ -12,8 +12,9 @@
 set -euo pipefail
 
 want="${1:-test}"
-build=(cmake g++ make pkg-config)
-unit=(libgtest-dev libgmock-dev googletest libbenchmark-dev locales)
+build=(cmake g++ make pkg-config libncurses-dev)
+# tmux runs `korvane pendant` in a real terminal for its tests.
+unit=(libgtest-dev libgmock-dev googletest libbenchmark-dev locales tmux)
 # wine brings the wine command; wine64 runs the 64-bit programs, wine32:i386 (Debian's i386
 # architecture) the 32-bit ones. llvm-dlltool makes the Visual Studio import libraries, which
 # clang and lld-link prove by linking against them; zip packs the release.

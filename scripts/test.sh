@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Runs every test: the native suite, a stress run of the stop and reply paths, the same suite
-# under AddressSanitizer and UndefinedBehaviorSanitizer, the threaded parts under
-# ThreadSanitizer, the PE and Wine checks of the 64- and 32-bit Korvane.dll and korvane.exe,
-# the Windows release zip, the installed library proved from outside the tree, the Python
-# package against the simulator, and bounded fuzzing runs. Installs what it needs first.
+# Runs every test: the native suite, a stress run of the stop and reply paths, the pendant in
+# a real terminal, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer (the
+# pendant too), the threaded parts under ThreadSanitizer, the PE and Wine checks of the 64- and
+# 32-bit Korvane.dll and korvane.exe, the Windows release zip, the installed library proved
+# from outside the tree, the Python package against the simulator, and bounded fuzzing runs.
+# Installs what it needs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,11 +21,16 @@ ctest --preset default
 step "Safety stress: stops, refusals, reversals and stale reports against real-controller behaviour"
 build/default/tests/korvane_safety_stress
 
+step "Pendant: korvane pendant in a tmux terminal against the simulator"
+scripts/test-pendant.sh build/default
+
 step "AddressSanitizer + UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --preset asan
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    scripts/test-pendant.sh build/asan
 
 step "ThreadSanitizer: connections, velocity mode and concurrency"
 cmake --preset tsan >/dev/null

@@ -68,6 +68,15 @@ bool parseCommandLine(int argc, char** argv, CommandLine* out, std::string* erro
         } else if (arg == "--link") {
             if (!takeValue()) return false;
             out->linkPath = std::string(value);
+        } else if (arg == "--status-file") {
+            if (!takeValue()) return false;
+            if (value.empty()) {
+                *error = "--status-file needs a path";
+                return false;
+            }
+            out->statusFilePath = std::string(value);
+        } else if (arg == "--silence-signals") {
+            out->silenceSignals = true;
         } else if (arg == "--homing-ms") {
             if (!takeCount(&out->options.homingDurationMs)) return false;
         } else if (arg == "--latency-ms") {
@@ -110,6 +119,10 @@ std::string usageText(const char* program) {
            "  --drop-every N      leave out every Nth reply\n"
            "  --silent            read everything, answer nothing\n"
            "  --verbose, -v       log each received command to stderr\n"
+           "  --status-file PATH  rewrite PATH every 20 ms with the state, the positions and\n"
+           "                      counts of what was received, one \"name value\" a line\n"
+           "  --silence-signals   SIGUSR1 makes the simulator go silent, SIGUSR2 makes it\n"
+           "                      answer again\n"
            "  --help, -h          show this text\n";
 }
 

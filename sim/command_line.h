@@ -11,6 +11,11 @@ struct CommandLine {
     SimOptions options;  // verboseLog is left for main to set
     bool verbose = false;
     std::string linkPath;  // empty: no symlink
+    // For tests that watch the machine while another program holds the port: a file
+    // rewritten with the machine's state and what it received (empty: none), and SIGUSR1 /
+    // SIGUSR2 to make the simulator go silent and answer again.
+    std::string statusFilePath;
+    bool silenceSignals = false;
     bool help = false;
 };
 

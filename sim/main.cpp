@@ -10,6 +10,7 @@
 
 #include "command_line.h"
 #include "simulator.h"
+#include "status_file.h"
 
 namespace {
 
@@ -54,6 +55,10 @@ int main(int argc, char** argv) {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    if (commandLine.silenceSignals) {
+        sigaddset(&signals, SIGUSR1);
+        sigaddset(&signals, SIGUSR2);
+    }
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
     korvane::sim::Simulator simulator(commandLine.options);
@@ -70,8 +75,23 @@ int main(int argc, char** argv) {
     std::printf("%s\n", device.c_str());
     std::fflush(stdout);
 
-    int received = 0;
-    while (sigwait(&signals, &received) != 0) {
+    const std::string& statusFile = commandLine.statusFilePath;
+    bool statusFileFailed = false;
+    for (;;) {
+        if (!statusFile.empty() && !writeStatusFile(simulator, statusFile) && !statusFileFailed) {
+            std::fprintf(stderr, "korvane-sim: cannot write %s: %s\n", statusFile.c_str(),
+                         std::strerror(errno));
+            statusFileFailed = true;  // said once; the next rewrite may well succeed
+        }
+        // Without a status file there is nothing to do between signals.
+        const timespec period{0, 20 * 1000 * 1000};
+        const int received =
+            sigtimedwait(&signals, nullptr, statusFile.empty() ? nullptr : &period);
+        if (received == SIGUSR1 || received == SIGUSR2) {
+            simulator.setSilent(received == SIGUSR1);
+        } else if (received == SIGINT || received == SIGTERM) {
+            break;
+        }
     }
 
     simulator.stop();

@@ -377,9 +377,10 @@ std::optional<std::string> labelled(const std::string& text, const std::string& 
     return std::nullopt;
 }
 
-const std::array<const char*, 17> kSubcommands = {
-    "demo",    "sim",   "status",      "position", "uuid", "monitor", "velocity", "jog",  "jog-to",
-    "set-pos", "accel", "soft-limits", "travel",   "home", "hold",    "resume",   "estop"};
+const std::array<const char*, 18> kSubcommands = {
+    "demo",        "sim",     "status", "position", "uuid",    "monitor",
+    "velocity",    "pendant", "jog",    "jog-to",   "set-pos", "accel",
+    "soft-limits", "travel",  "home",   "hold",     "resume",  "estop"};
 
 // Polls `condition` until it holds or `limit` passes.
 template <typename Condition>

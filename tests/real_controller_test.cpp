@@ -39,10 +39,14 @@ TEST_F(RealController, StopRightAfterTheStartLeavesNoJogRunning) {
     std::minstd_rand random(7);
     for (int i = 0; i < 30; ++i) {
         SCOPED_TRACE(i);
+        const std::size_t cancels = sim_->realtimeCount(0x85);
         ASSERT_EQ(Korvane_VelocityStart(handle_, 0, 600.0f), 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(random() % 6));
         ASSERT_EQ(Korvane_VelocityStop(handle_), 0) << lastError();
-        std::this_thread::sleep_for(20ms);  // longer than the controller takes to read a line
+        // Once the cancel has arrived, a line still waiting in the input is read within the
+        // parse delay.
+        ASSERT_TRUE(eventually([&] { return sim_->realtimeCount(0x85) > cancels; }));
+        std::this_thread::sleep_for(20ms);
         EXPECT_EQ(sim_->jogsSinceLastCancel(), 0u) << "a jog ran after the last cancel";
         ASSERT_TRUE(machineRests());
     }

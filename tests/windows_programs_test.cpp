@@ -144,8 +144,8 @@ TEST_F(WindowsPrograms, ToolFailsClearlyOnAMissingPort) {
         << run.output;
 }
 
-TEST_F(WindowsPrograms, ToolSimulatorCommandsSayLinuxOnly) {
-    for (const std::string command : {"sim", "demo"}) {
+TEST_F(WindowsPrograms, ToolLinuxOnlyCommandsSaySo) {
+    for (const std::string command : {"sim", "demo", "pendant"}) {
         const ProgramRun run =
             wine_->runProgram("tools/korvane/korvane.exe", {command}, "tool-" + command, kTimeout);
         EXPECT_EQ(run.exitCode, 2) << run.output;

@@ -97,6 +97,8 @@ std::int32_t Device::startVelocity(std::int32_t axis, float rate) {
             if (!controller->isRunning()) return false;
             if (cancelFirst && !writeJogCancelLocked()) return false;
             settleTrailingOk(*this);
+            // The cancel and the settling may have waited: a stop asked for meanwhile wins.
+            if (!controller->isRunning()) return false;
             port.purgeInput();
             if (!port.writeLine(line)) return false;
             // Waiting for the "ok" under the lock means that a stop, which needs the lock,

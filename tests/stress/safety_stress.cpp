@@ -86,10 +86,16 @@ void startStopCycles(int count, Tally& tally) {
             continue;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(random() % 21));
+        const std::size_t cancels = session.sim().realtimeCount(0x85);
         const Clock::time_point before = Clock::now();
         const ResultCode stopped = Korvane_VelocityStop(session.handle());
         longestStop = std::max(longestStop, msBetween(before, Clock::now()));
-        // Longer than the controller takes to read a line that might still wait in its input.
+        // Once the cancel has arrived, a line that might still wait in the controller's input
+        // is read within the parse delay.
+        const Clock::time_point sent = Clock::now();
+        while (session.sim().realtimeCount(0x85) <= cancels && Clock::now() - sent < 2s) {
+            std::this_thread::sleep_for(1ms);
+        }
         std::this_thread::sleep_for(15ms);
         const bool ghost = session.sim().jogsSinceLastCancel() != 0;
         ghosts += ghost;

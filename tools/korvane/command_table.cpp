@@ -99,6 +99,41 @@ std::vector<Subcommand> commandTable() {
           {"--seconds", true, "S"},
           {"--interval-ms", true, "N"}},
          runVelocity},
+        {"pendant",
+         "--port PORT [--baud N] [--release-ms N]",
+         "full-screen keyboard pendant: jog, step, hold, stop, home; live position",
+         "Jogs the machine from the keyboard in a full-screen terminal view that shows the\n"
+         "state, the positions, the feed and the limit values, refreshed ten times a second.\n"
+         "\n"
+         "Keys:\n"
+         "  Left/Right         jog x - / +\n"
+         "  Down/Up            jog y - / +\n"
+         "  PgDn/PgUp          jog z - / +\n"
+         "  m                  switch between hold to jog and step jog\n"
+         "  - +                slower / faster: F10 F50 F100 F300 F1000 F3000\n"
+         "  1 2 3 4            step of 0.01, 0.1, 1 or 10 for step jog\n"
+         "  Space              feed hold (ends a jog for good)\n"
+         "  r                  resume\n"
+         "  e                  EMERGENCY STOP: motion ends, the machine goes into Alarm\n"
+         "                     (no arrow, page or function key can send an 'e')\n"
+         "  h                  home all axes, after a y to confirm\n"
+         "  q, Ctrl-C          quit\n"
+         "\n"
+         "Hold to jog: the axis moves while its key is held. A terminal reports no key\n"
+         "releases, only the repeats of a held key, so the jog stops when no repeat came\n"
+         "for the release time (200 ms; it must exceed the keyboard's delay before its\n"
+         "first repeat, or a held key stops and starts once). Step jog: each press moves\n"
+         "one step; the repeats of a held key move nothing.\n"
+         "\n"
+         "The jog stops before anything else on release, q, Ctrl-C, SIGTERM, SIGHUP (the\n"
+         "terminal or SSH session closed), a failed library call and a controller that\n"
+         "stops answering; the terminal is then restored. After a hold, an emergency stop\n"
+         "or a failure the jog keys do nothing until they have been released. A terminal\n"
+         "smaller than 64x20 shows a one-line notice and jogging is off.\n"
+         "\n"
+         "  --release-ms N     release time of hold to jog, 50..2000 (default 200)\n",
+         {kPort, kBaud, {"--release-ms", true, "N"}},
+         runPendant},
         {"jog",
          "--port PORT [--baud N] --axis A --distance D --feed F [--wait]",
          "jog one axis by a distance",

@@ -42,7 +42,8 @@ void printToolUsageError(std::span<const Subcommand> commands, Console& console,
                          std::string_view problem);
 
 // Entry points, one file per group: query_commands.cpp, motion_commands.cpp,
-// settings_commands.cpp, velocity_command.cpp, sim_command.cpp, demo_command.cpp.
+// settings_commands.cpp, velocity_command.cpp, pendant_command.cpp, sim_command.cpp,
+// demo_command.cpp.
 int runStatus(const Invocation& call);
 int runPosition(const Invocation& call);
 int runUuid(const Invocation& call);
@@ -58,6 +59,7 @@ int runAccel(const Invocation& call);
 int runSoftLimits(const Invocation& call);
 int runTravel(const Invocation& call);
 int runVelocity(const Invocation& call);
+int runPendant(const Invocation& call);
 int runSim(const Invocation& call);
 int runDemo(const Invocation& call);
 

@@ -1,5 +1,6 @@
-// sim and demo on Windows: both run the simulated controller on a pseudo-terminal, which
-// Windows does not have. They say so instead of failing in some less clear way.
+// sim, demo and pendant on Windows: sim and demo run the simulated controller on a
+// pseudo-terminal and the pendant draws with curses, neither of which Windows has. They say
+// so instead of failing in some less clear way.
 #include <string>
 
 #include "commands.h"
@@ -9,10 +10,9 @@ namespace korvane::tool {
 
 namespace {
 
-int linuxOnly(const Invocation& call) {
-    call.console.error(std::string(call.command.name) +
-                       " runs on Linux only: the simulated controller needs a pseudo-terminal. "
-                       "Point the other commands at a controller's COM port, or run korvane " +
+int linuxOnly(const Invocation& call, const char* needs) {
+    call.console.error(std::string(call.command.name) + " runs on Linux only: " + needs +
+                       ". Point the other commands at a controller's COM port, or run korvane " +
                        std::string(call.command.name) + " on Linux.");
     return kExitUsage;
 }
@@ -20,11 +20,15 @@ int linuxOnly(const Invocation& call) {
 }  // namespace
 
 int runSim(const Invocation& call) {
-    return linuxOnly(call);
+    return linuxOnly(call, "the simulated controller needs a pseudo-terminal");
 }
 
 int runDemo(const Invocation& call) {
-    return linuxOnly(call);
+    return linuxOnly(call, "the simulated controller needs a pseudo-terminal");
+}
+
+int runPendant(const Invocation& call) {
+    return linuxOnly(call, "the pendant draws its screen with curses");
 }
 
 }  // namespace korvane::tool
