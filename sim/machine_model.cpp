@@ -385,12 +385,15 @@ void MachineModel::resume() {
 
 void MachineModel::cancelJog() {
     // In Idle, or during program motion, the cancel does nothing at all.
-    if (!jogInFront()) return;
+    if (jogInFront()) endJogUnderWay();
+}
+
+void MachineModel::endJogUnderWay() {
     if (motions_.front().decel) {
         motions_.resize(1);  // already slowing down: only what queued behind goes
-        return;
+    } else {
+        decelerateJog();
     }
-    decelerateJog();
 }
 
 void MachineModel::feedHold() {
@@ -398,11 +401,7 @@ void MachineModel::feedHold() {
     // A hold ends a jog: it slows down to a stop, then the machine is Idle and a resume
     // finds nothing to resume. Program motion is only held.
     if (jogInFront()) {
-        if (motions_.front().decel) {
-            motions_.resize(1);
-        } else {
-            decelerateJog();
-        }
+        endJogUnderWay();
         if (motions_.empty()) {
             state_ = MachineState::Idle;  // too slow to take any time to stop
             return;

@@ -77,6 +77,9 @@ class MachineModel {
     void resume();
     void cancelJog();
     void feedHold();
+    // Ends the jog under way: it slows down to a stop (if it is not already doing so) and the
+    // jogs queued behind it are dropped.
+    void endJogUnderWay();
     // Replaces the jog under way, and every jog queued behind it, by its deceleration.
     void decelerateJog();
     void enterAlarm(int alarmCode);  // 0: no message line

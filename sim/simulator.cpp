@@ -58,7 +58,6 @@ struct Simulator::Impl {
         model.setQuietHoming(options.quietHoming);
         model.setOkOnEmptyLine(options.okOnEmptyLine);
         splitter.setEmptyLines(options.okOnEmptyLine);
-        parseDelay = std::chrono::milliseconds(std::max(options.lineParseDelayMs, 0));
         output.setLatency(std::chrono::milliseconds(options.replyLatencyMs));
         output.setBytesPerSecond(options.outputBytesPerSecond);
         output.setDropEveryNth(options.dropEveryNthReply);
@@ -76,7 +75,8 @@ struct Simulator::Impl {
     // When a line that arrived now is read: the parse delay after it arrived, or after the
     // line before it was read, whichever is later.
     Clock::time_point lineDue(Clock::time_point now) {
-        lastLineDue = std::max(now, lastLineDue) + parseDelay;
+        lastLineDue = std::max(now, lastLineDue) +
+                      std::chrono::milliseconds(std::max(options.lineParseDelayMs, 0));
         return lastLineDue;
     }
     void log(const std::string& text, Clock::time_point now);
@@ -101,8 +101,7 @@ struct Simulator::Impl {
         Clock::time_point due;
     };
     std::deque<PendingLine> pendingLines;  // received, not read yet
-    Clock::duration parseDelay{};
-    Clock::time_point lastLineDue{};  // lines are read one after another, each taking its time
+    Clock::time_point lastLineDue{};       // lines are read one after another, each taking its time
     std::vector<std::string> receivedLines;
     std::array<std::size_t, 256> realtimeCounts{};
 };
@@ -358,20 +357,10 @@ void Simulator::setHomingFails(bool fails) {
     impl_->model.setHomingFails(fails);
 }
 
-void Simulator::setQuietHoming(bool quiet) {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    impl_->model.setQuietHoming(quiet);
-}
-
 void Simulator::setOkOnEmptyLine(bool ok) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->model.setOkOnEmptyLine(ok);
     impl_->splitter.setEmptyLines(ok);
-}
-
-void Simulator::setLineParseDelayMs(int ms) {
-    std::lock_guard<std::mutex> lock(impl_->mutex);
-    impl_->parseDelay = std::chrono::milliseconds(std::max(ms, 0));
 }
 
 std::size_t Simulator::jogsSinceLastCancel() const {

@@ -142,9 +142,7 @@ class Simulator {
     void setDropEveryNthReply(int n);
     void setHomingFails(bool fails);
     void setHomingDurationMs(int ms);
-    void setQuietHoming(bool quiet);
     void setOkOnEmptyLine(bool ok);
-    void setLineParseDelayMs(int ms);
     void forceAlarm();                           // as an alarm input would: motion stops
     void setDoorOpen(bool open);                 // safety door: open stops motion (Door)
     void setLimitPins(std::array<int, 4> pins);  // the values reported after "Lim:"

@@ -124,13 +124,25 @@ std::int32_t Device::stopVelocity() {
 
 std::int32_t Device::stopVelocityLocked() {
     if (!velocity) return KORVANE_SUCCESS;
-    std::int32_t result = KORVANE_SUCCESS;
+    return endVelocityLocked(false);
+}
+
+bool Device::holdVelocity(std::int32_t* result) {
+    std::lock_guard<std::mutex> slot(velocityMutex);
+    if (!velocity) return false;
+    *result = endVelocityLocked(true);
+    return true;
+}
+
+std::int32_t Device::endVelocityLocked(bool hold) {
     // The flag is cleared before the lock is taken, and the worker tests it under the lock
     // before each line, so the jog cancel is the last thing velocity mode writes.
     velocity->requestStop();
+    std::int32_t result = KORVANE_SUCCESS;
     {
         std::lock_guard<std::mutex> io(ioMutex);
-        if (!writeJogCancelLocked()) {
+        if (hold) result = writeRealtimeLocked('!');
+        if (result == KORVANE_SUCCESS && !writeJogCancelLocked()) {
             setLastError("Serial write failed for jog cancel");
             result = KORVANE_WRITE_FAILED;
         }
@@ -141,28 +153,11 @@ std::int32_t Device::stopVelocityLocked() {
     return result;
 }
 
-bool Device::holdVelocity(std::int32_t* result) {
-    std::lock_guard<std::mutex> slot(velocityMutex);
-    if (!velocity) return false;
-    velocity->requestStop();
-    {
-        std::lock_guard<std::mutex> io(ioMutex);
-        const unsigned char hold = '!';
-        if (!connected.load()) {
-            *result = KORVANE_NOT_CONNECTED;
-        } else if (!port.writeRaw(&hold, 1)) {
-            setLastError("Serial write failed");
-            *result = KORVANE_WRITE_FAILED;
-        } else if (!writeJogCancelLocked()) {
-            setLastError("Serial write failed for jog cancel");
-            *result = KORVANE_WRITE_FAILED;
-        } else {
-            *result = KORVANE_SUCCESS;
-        }
-    }
-    velocity->stop();
-    velocity.reset();
-    return true;
+std::int32_t Device::writeRealtimeLocked(unsigned char byte) {
+    if (!connected.load()) return KORVANE_NOT_CONNECTED;
+    if (port.writeRaw(&byte, 1)) return KORVANE_SUCCESS;
+    setLastError("Serial write failed");
+    return KORVANE_WRITE_FAILED;
 }
 
 bool Device::writeJogCancelLocked() {

@@ -51,6 +51,9 @@ class Device final : public Link {
     // mode like stopVelocity, since the controller ends a held jog for good and the worker
     // would otherwise start it again. False, with nothing done, when the slot is empty.
     bool holdVelocity(std::int32_t* result);
+    // Writes one real-time byte: 0, 1 when not connected, 4 ("Serial write failed").
+    // The caller holds ioMutex.
+    std::int32_t writeRealtimeLocked(unsigned char byte);
     // Velocity mode is active: a controller is in the slot and its worker runs.
     bool velocityActive();
     // The shared refusal of motion and settings commands: sets the message and returns true
@@ -69,6 +72,10 @@ class Device final : public Link {
 
   private:
     std::int32_t stopVelocityLocked();
+    // Ends the velocity mode of the controller in the slot: the worker is told to stop, the
+    // hold byte goes out first when hold is set, then the jog cancel; the controller is
+    // joined and discarded whatever the writes did. The caller holds velocityMutex.
+    std::int32_t endVelocityLocked(bool hold);
     // Writes the jog cancel so that it cannot be lost. The controller acts on the byte at once
     // but reads a line only when it gets to it, and a cancel that overtakes a jog line still
     // waiting in its input does nothing: the line starts afterwards. The worker waits for the

@@ -57,10 +57,7 @@ std::int32_t runCommand(DeviceHandle handle, std::int32_t axis, bool valueAccept
 
 std::int32_t writeRealtimeByte(Device* device, unsigned char byte) {
     std::lock_guard<std::mutex> io(device->ioMutex);
-    if (!device->connected.load()) return KORVANE_NOT_CONNECTED;
-    if (device->port.writeRaw(&byte, 1)) return KORVANE_SUCCESS;
-    device->setLastError("Serial write failed");
-    return KORVANE_WRITE_FAILED;
+    return device->writeRealtimeLocked(byte);
 }
 
 }  // namespace

@@ -42,17 +42,6 @@ Verdict evaluateReply(Link& link, const char* command, const char* line, StatusR
     return Verdict::Ignore;
 }
 
-}  // namespace
-
-std::int32_t sendCommand(Link& link, const char* command) {
-    if (!link.isConnected()) return KORVANE_NOT_CONNECTED;
-    if (link.serialPort().writeLine(command)) return KORVANE_SUCCESS;
-    link.setLastError("Serial write failed for: %s", command);
-    return KORVANE_WRITE_FAILED;
-}
-
-namespace {
-
 std::int32_t exchangeOnce(Link& link, const char* command, StatusReport* report,
                           std::uint32_t timeoutMs) {
     link.serialPort().purgeInput();
@@ -90,6 +79,13 @@ std::int32_t exchangeOnce(Link& link, const char* command, StatusReport* report,
 }
 
 }  // namespace
+
+std::int32_t sendCommand(Link& link, const char* command) {
+    if (!link.isConnected()) return KORVANE_NOT_CONNECTED;
+    if (link.serialPort().writeLine(command)) return KORVANE_SUCCESS;
+    link.setLastError("Serial write failed for: %s", command);
+    return KORVANE_WRITE_FAILED;
+}
 
 std::int32_t exchange(Link& link, const char* command, StatusReport* report,
                       std::uint32_t timeoutMs, Settle settle) {
