@@ -2,9 +2,11 @@
 
 #include <cstdarg>
 #include <cstring>
+#include <cstdio>
 #include <new>
 
 #include "protocol/exchange.h"
+#include "platform/clock.h"
 #include "protocol/numbers.h"
 
 namespace korvane {
@@ -41,16 +43,25 @@ void Device::copyLastError(char* out) {
     std::memset(out + length, 0, kErrorTextSize - length);
 }
 
-void Device::storeStatus(const StatusReport& report) {
+void Device::storeStatus(const StatusReport& report, std::uint64_t freshness) {
     std::lock_guard<std::mutex> lock(statusMutex);
     cachedStatus = report;
     statusValid = true;
+    cachedFreshness = freshness;
 }
 
-bool Device::cachedState(std::int32_t* state) {
+void Device::pauseIo(std::uint32_t ms) {
+    ioMutex.unlock();
+    sleepMs(ms);
+    ioMutex.lock();
+}
+
+bool Device::cachedState(std::int32_t* state, bool* fresh) {
+    const std::uint64_t epoch = wire().epoch();
     std::lock_guard<std::mutex> lock(statusMutex);
     if (!statusValid) return false;
     *state = cachedStatus.state;
+    if (fresh != nullptr) *fresh = cachedFreshness != 0 && cachedFreshness == epoch;
     return true;
 }
 
@@ -79,37 +90,52 @@ std::int32_t Device::startVelocity(std::int32_t axis, float rate) {
         velocity->setTargetVelocity(rate);
         return KORVANE_SUCCESS;
     }
-    // An axis switch, or a restart after the worker ended: the old line may still run, and a
-    // new one would queue behind it. The start goes on even when the jog cancel failed.
-    stopVelocityLocked();
+    // An axis switch, or a restart after the worker ended: the old jog is ended and confirmed
+    // first, since a new line would queue behind it. A refusal that ended the old worker is
+    // reported here instead of starting again into the same refusal.
+    if (stopVelocityLocked() == KORVANE_FIRMWARE_ERROR) return KORVANE_FIRMWARE_ERROR;
 
     std::unique_ptr<VelocityController> fresh(new (std::nothrow) VelocityController(axis, rate));
     if (!fresh) {
         setLastError("Failed to start velocity thread");
         return KORVANE_RESOURCE_FAILURE;
     }
-    // Replacing the slot destroys an ended controller: its finished worker is joined.
     velocity = std::move(fresh);
     VelocityController* controller = velocity.get();
     velocity->installCallbacks(
-        [this, controller](const char* line, bool cancelFirst) {
+        [this, controller](const char* line, bool cancelFirst, char* refusal) {
+            using Sent = VelocityController::Sent;
             std::lock_guard<std::mutex> io(ioMutex);
-            if (!controller->isRunning()) return false;
-            if (cancelFirst && !writeJogCancelLocked()) return false;
-            settleTrailingOk(*this);
-            // The cancel and the settling may have waited: a stop asked for meanwhile wins.
-            if (!controller->isRunning()) return false;
-            port.purgeInput();
-            if (!port.writeLine(line)) return false;
-            // Waiting for the "ok" under the lock means that a stop, which needs the lock,
-            // never overtakes a line the controller has not read yet. It also keeps the
-            // line's reply from being taken for the answer to a later command.
-            velocityLineUnconfirmed =
-                awaitLineReply(*this, kVelocityReplyTimeoutMs) == LineReply::NoReply;
-            noteLineSettled(*this);
-            return true;
+            const KeepGoing keepGoing = [controller] { return controller->isRunning(); };
+            if (!keepGoing()) return Sent::Stopped;
+            if (cancelFirst && wire().jogMayRun()) {
+                const unsigned char stop[] = {kJogCancelByte, kStatusQueryByte};
+                if (!wire().writeRealtime(stop, sizeof stop)) return Sent::Failed;
+            }
+            // No line while the machine slows down from a cancel: the controller would read
+            // it only once it stands, and run it after whatever stop came meanwhile.
+            const std::int32_t ready = prepareForLine(*this, kVelocityReplyTimeoutMs, keepGoing);
+            if (ready == kRestAbandoned || !keepGoing()) return Sent::Stopped;
+            if (ready != KORVANE_SUCCESS) return Sent::Failed;
+            const std::uint64_t id = wire().writeLine(line, LineKind::Jog);
+            if (id == 0) return Sent::Failed;
+            // The verdict is read here so that a refusal is seen; a stop asked for meanwhile
+            // takes the wait over (its cancel is already on the wire).
+            switch (awaitVerdict(*this, id, kVelocityReplyTimeoutMs, keepGoing)) {
+                case Verdict::Refused:
+                    std::snprintf(refusal, VelocityController::kRefusalSize, "%.*s",
+                                  static_cast<int>(VelocityController::kRefusalSize - 1),
+                                  pendingLine().line());
+                    return Sent::Refused;
+                case Verdict::Abandoned:
+                    return Sent::Stopped;
+                case Verdict::Accepted:
+                case Verdict::NoReply:
+                    break;
+            }
+            return Sent::Taken;
         },
-        [this](std::int32_t* state) { return cachedState(state); });
+        [this](std::int32_t* state, bool* isFresh) { return cachedState(state, isFresh); });
     if (!velocity->start()) {
         setLastError("Failed to start velocity thread");
         return KORVANE_RESOURCE_FAILURE;
@@ -135,39 +161,40 @@ bool Device::holdVelocity(std::int32_t* result) {
 }
 
 std::int32_t Device::endVelocityLocked(bool hold) {
-    // The flag is cleared before the lock is taken, and the worker tests it under the lock
-    // before each line, so the jog cancel is the last thing velocity mode writes.
+    // The flag is cleared first: the worker tests it before each line and during its waits.
     velocity->requestStop();
     std::int32_t result = KORVANE_SUCCESS;
-    {
-        std::lock_guard<std::mutex> io(ioMutex);
-        if (hold) result = writeRealtimeLocked('!');
-        if (result == KORVANE_SUCCESS && !writeJogCancelLocked()) {
-            setLastError("Serial write failed for jog cancel");
-            result = KORVANE_WRITE_FAILED;
+    if (connected.load()) {
+        // No cancel when none is needed: every jog written has been ended by a cancel already
+        // (the worker's rate change, say), and a second one could hit the end of that
+        // deceleration, which leaves some controllers deaf to lines until a resume.
+        unsigned char bytes[3];
+        std::size_t count = 0;
+        const bool cancel = wire().jogMayRun();
+        if (cancel) bytes[count++] = kJogCancelByte;
+        if (hold) bytes[count++] = kFeedHoldByte;
+        if (count > 0) {
+            bytes[count++] = kStatusQueryByte;
+            if (!wire().writeRealtime(bytes, count)) {
+                setLastError(cancel ? "Serial write failed for jog cancel" : "Serial write failed");
+                result = KORVANE_WRITE_FAILED;
+            }
         }
     }
     // The join happens without ioMutex: the worker may be waiting for it in sendLine.
     velocity->stop();
+    char refusal[VelocityController::kRefusalSize];
+    std::snprintf(refusal, sizeof refusal, "%s", velocity->refusal());
     velocity.reset();
+    if (result == KORVANE_SUCCESS && connected.load()) {
+        std::lock_guard<std::mutex> io(ioMutex);
+        result = confirmRest(*this, true);
+    }
+    if (refusal[0] != '\0' && result == KORVANE_SUCCESS) {
+        setLastError("Firmware error: %s", refusal);
+        result = KORVANE_FIRMWARE_ERROR;
+    }
     return result;
-}
-
-std::int32_t Device::writeRealtimeLocked(unsigned char byte) {
-    if (!connected.load()) return KORVANE_NOT_CONNECTED;
-    if (port.writeRaw(&byte, 1)) return KORVANE_SUCCESS;
-    setLastError("Serial write failed");
-    return KORVANE_WRITE_FAILED;
-}
-
-bool Device::writeJogCancelLocked() {
-    const unsigned char jogCancel = 0x85;
-    if (!port.writeRaw(&jogCancel, 1)) return false;
-    if (!velocityLineUnconfirmed) return true;
-    velocityLineUnconfirmed = false;
-    awaitLineReply(*this, kVelocityReplyTimeoutMs);
-    noteLineSettled(*this);
-    return port.writeRaw(&jogCancel, 1);
 }
 
 }  // namespace korvane

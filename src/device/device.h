@@ -16,10 +16,11 @@
 namespace korvane {
 
 // Lock order, where more than one is held: velocityMutex, then ioMutex, then statusMutex.
-// errorMutex is taken alone, for a copy in or out of lastError.
+// errorMutex is taken alone, for a copy in or out of lastError. The Wire's own lock is held
+// for one write or one booking and nothing is taken under it.
 class Device final : public Link {
   public:
-    Device() = default;
+    Device() : Link(port) {}
     ~Device();
     Device(const Device&) = delete;
     Device& operator=(const Device&) = delete;
@@ -32,28 +33,30 @@ class Device final : public Link {
         __attribute__((format(printf, 2, 3)))
 #endif
         ;
-    void storeStatus(const StatusReport& report) override;
+    void storeStatus(const StatusReport& report, std::uint64_t freshness) override;
+    // Lets other calls through for ms: the caller holds ioMutex (in a scoped guard, which
+    // finds it held again when it releases it).
+    void pauseIo(std::uint32_t ms) override;
 
     // Copies the last-error text into out (kErrorTextSize bytes): at most 255 characters,
     // zero-padded, the last byte zero.
     void copyLastError(char* out);
-    // The state of the most recent status report; false when none has been stored.
-    bool cachedState(std::int32_t* state);
+    // The state of the most recent status report; false when none has been stored. fresh
+    // tells whether it was taken after the last motion line, cancel or hold was answered for.
+    bool cachedState(std::int32_t* state, bool* fresh = nullptr);
 
     // Velocity mode. The slot is guarded by velocityMutex, so that a host that overlaps
     // starts, stops and the refusing exports cannot pull a controller away under a reader.
     std::int32_t startVelocity(std::int32_t axis, float rate);
-    // Ends velocity mode: the jog cancel whenever a controller is in the slot, running or
-    // ended (its last line may still run on the machine), then the controller is joined and
-    // discarded. 4 when the jog cancel could not be written.
+    // Ends velocity mode (see endVelocity): 0; 4 when a stop byte could not be written; 5
+    // when no report confirmed the machine at rest; 7 when the controller had refused a jog
+    // line of velocity mode since the last start or stop.
     std::int32_t stopVelocity();
-    // The feed hold while a velocity controller is in the slot: writes "!" and ends velocity
-    // mode like stopVelocity, since the controller ends a held jog for good and the worker
-    // would otherwise start it again. False, with nothing done, when the slot is empty.
+    // The feed hold while a velocity controller is in the slot: ends velocity mode like
+    // stopVelocity, with "!" after the cancel, since a controller ends a held jog for good
+    // and the worker would otherwise start it again. False, with nothing done, when the slot
+    // is empty.
     bool holdVelocity(std::int32_t* result);
-    // Writes one real-time byte: 0, 1 when not connected, 4 ("Serial write failed").
-    // The caller holds ioMutex.
-    std::int32_t writeRealtimeLocked(unsigned char byte);
     // Velocity mode is active: a controller is in the slot and its worker runs.
     bool velocityActive();
     // The shared refusal of motion and settings commands: sets the message and returns true
@@ -67,30 +70,24 @@ class Device final : public Link {
     StatusReport cachedStatus;
     bool statusValid = false;
 
-    // How long the worker waits for the controller to take a jog line.
+    // How long the worker waits for the controller's verdict on a jog line.
     static constexpr std::uint32_t kVelocityReplyTimeoutMs = 500;
 
   private:
     std::int32_t stopVelocityLocked();
-    // Ends the velocity mode of the controller in the slot: the worker is told to stop, the
-    // hold byte goes out first when hold is set, then the jog cancel; the controller is
-    // joined and discarded whatever the writes did. The caller holds velocityMutex.
+    // Ends the velocity mode of the controller in the slot. The worker is told to stop; the
+    // stop bytes go out at once, without waiting for any call in progress (the jog cancel
+    // when a jog may run, the hold when asked, and a status query); the worker is joined and
+    // the controller discarded; then the machine is confirmed at rest (confirmRest): every
+    // line the worker wrote has been answered, and one accepted after the cancel got a cancel
+    // of its own. The caller holds velocityMutex.
     std::int32_t endVelocityLocked(bool hold);
-    // Writes the jog cancel so that it cannot be lost. The controller acts on the byte at once
-    // but reads a line only when it gets to it, and a cancel that overtakes a jog line still
-    // waiting in its input does nothing: the line starts afterwards. The worker waits for the
-    // "ok" to each of its lines, so a line it wrote is normally known to be taken; when that
-    // "ok" did not come, this waits for it once more and then writes the cancel again.
-    // The caller holds ioMutex. False when a write failed.
-    bool writeJogCancelLocked();
 
+    std::uint64_t cachedFreshness = 0;  // guarded by statusMutex
     std::mutex errorMutex;
     char lastError[kErrorTextSize] = {};
     std::mutex velocityMutex;
     std::unique_ptr<VelocityController> velocity;
-    // The worker's last line got no answer in time, so it may still be waiting unread in the
-    // controller's input. Guarded by ioMutex.
-    bool velocityLineUnconfirmed = false;
 };
 
 // The Device behind a handle.

@@ -5,13 +5,67 @@
 #include "device/device.h"
 #include "korvane/korvane.h"
 #include "platform/thread_error_buffer.h"
+#include "platform/clock.h"
+#include "platform/deadline.h"
 #include "protocol/exchange.h"
 
 using namespace korvane;
 
 namespace {
+
 constexpr std::uint32_t kProbeTimeoutMs = 3000;
+// A controller that is still starting (a board that resets when the port opens) loses a
+// query sent too early: the probe asks again this often until its limit.
+constexpr std::uint32_t kProbeRepeatMs = 250;
+// How long the first reply to the empty line may take before the controller counts as one
+// that does not answer empty lines.
+constexpr std::uint32_t kLineEndFirstReplyMs = 1000;
+
+// Sends "?" every kProbeRepeatMs until a status report arrives (0) or kProbeTimeoutMs pass.
+// A welcome banner or other lines that arrive meanwhile are passed over.
+std::int32_t probe(Device& device) {
+    const Deadline deadline(kProbeTimeoutMs);
+    Reply reply;
+    while (!deadline.passed()) {
+        if (writeRealtime(device, &kStatusQueryByte, 1) != KORVANE_SUCCESS) return KORVANE_TIMEOUT;
+        const Deadline repeat(kProbeRepeatMs);
+        for (;;) {
+            const std::uint32_t left =
+                repeat.remaining() < deadline.remaining() ? repeat.remaining() : deadline.remaining();
+            if (!readReply(device, left, &reply)) break;
+            if (reply.parsed) {
+                device.storeStatus(reply.report, reply.note.freshness);
+                device.wire().writeOffQueries();
+                return KORVANE_SUCCESS;
+            }
+        }
+    }
+    return KORVANE_TIMEOUT;
 }
+
+// Learns how many replies the controller sends for one line. Some take CR and LF as two line
+// ends and answer the empty line between them too, so the line "\r\n" alone draws two replies
+// there, one from a controller that takes CR LF as one line end, none from one that ignores
+// empty lines. A second reply, when it comes, follows the first by the time the controller
+// takes to read a line, which the first reply's delay measures.
+void learnLineEnds(Device& device) {
+    Wire& wire = device.wire();
+    wire.setLineEnds(1, 0);  // nothing is booked for this line: its replies are counted here
+    if (wire.writeLine("", LineKind::Empty) == 0) return;
+    const std::uint32_t start = tickCount32();
+    std::uint32_t replies = 0;
+    std::uint32_t limit = kLineEndFirstReplyMs;
+    Reply reply;
+    while (replies < 2) {
+        const std::uint32_t left = remainingMs(start, limit, tickCount32());
+        if (left == 0 || !readReply(device, left, &reply)) break;
+        if (reply.kind != ReplyKind::Ok && reply.kind != ReplyKind::Error) continue;
+        if (++replies == 1) limit = 2 * elapsedMs(start, tickCount32()) + 50;
+    }
+    wire.setLineEnds(replies >= 2 ? 2 : 1, replies);
+}
+
+}  // namespace
 
 extern "C" {
 
@@ -28,11 +82,11 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_Connect(const wchar_t* portName, int
 
     // Nobody else can reach the device yet; the lock is taken only to keep the rule that
     // every exchange runs under it.
-    StatusReport probe;
     std::int32_t result;
     {
         std::lock_guard<std::mutex> io(device->ioMutex);
-        result = exchange(*device, "?", &probe, kProbeTimeoutMs);
+        result = probe(*device);
+        if (result == KORVANE_SUCCESS) learnLineEnds(*device);
     }
     if (result != KORVANE_SUCCESS) {
         device->port.close();

@@ -16,7 +16,6 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_Home(DeviceHandle handle, int32_t ax
     if (axis != KORVANE_AXIS_ALL && !isValidAxis(axis)) return KORVANE_INVALID_ARGUMENT;
 
     std::lock_guard<std::mutex> io(device->ioMutex);
-    device->port.purgeInput();
     char command[8];
     if (axis == KORVANE_AXIS_ALL) {
         formatCommand(command, sizeof command, "$H");
@@ -24,11 +23,7 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_Home(DeviceHandle handle, int32_t ax
         formatCommand(command, sizeof command, "$H%c", axisLetter(axis));
     }
     if (!device->connected.load()) return KORVANE_NOT_CONNECTED;
-    if (!device->port.writeLine(command)) {
-        device->setLastError("Serial write failed for: %s", command);
-        return KORVANE_WRITE_FAILED;
-    }
-    return waitForHoming(*device);
+    return runHoming(*device, command);
 }
 
 }  // extern "C"

@@ -36,28 +36,37 @@ std::int32_t checkCommand(DeviceHandle handle, std::int32_t axis) {
 }
 
 std::int32_t runLocked(Device* device, const char* command, std::uint32_t timeoutMs,
-                       Settle settle = Settle::AfterPreviousLine) {
+                       LineKind kind) {
     std::lock_guard<std::mutex> io(device->ioMutex);
     StatusReport report;
-    return exchange(*device, command, &report, timeoutMs, settle);
+    return exchange(*device, command, &report, timeoutMs, kind);
 }
 
 // One single-line motion or settings command: the shared checks, then the command's own
 // value test, then the line formatted from format and args and exchanged.
 template <typename... Args>
 std::int32_t runCommand(DeviceHandle handle, std::int32_t axis, bool valueAccepted,
-                        std::uint32_t timeoutMs, const char* format, Args... args) {
+                        std::uint32_t timeoutMs, LineKind kind, const char* format,
+                        Args... args) {
     const std::int32_t checked = checkCommand(handle, axis);
     if (checked != KORVANE_SUCCESS) return checked;
     if (!valueAccepted) return KORVANE_INVALID_ARGUMENT;
     char command[kCommandSize];
     formatCommand(command, sizeof command, format, axisLetter(axis), args...);
-    return runLocked(toDevice(handle), command, timeoutMs);
+    return runLocked(toDevice(handle), command, timeoutMs, kind);
 }
 
-std::int32_t writeRealtimeByte(Device* device, unsigned char byte) {
-    std::lock_guard<std::mutex> io(device->ioMutex);
-    return device->writeRealtimeLocked(byte);
+// The bytes that stop whatever moves, in one write and without waiting for any call in
+// progress: the jog cancel first when a jog may run (it ends the jog and drops the queued
+// ones on every controller; some ignore a hold while jogging), then the hold (program motion
+// slows down and holds), then a status query whose report is the first taken after them.
+std::size_t composeStopBytes(Device* device, bool hold, unsigned char* bytes, bool* cancel) {
+    std::size_t count = 0;
+    *cancel = device->wire().jogMayRun();
+    if (*cancel) bytes[count++] = kJogCancelByte;
+    if (hold) bytes[count++] = kFeedHoldByte;
+    if (*cancel) bytes[count++] = kStatusQueryByte;
+    return count;
 }
 
 }  // namespace
@@ -67,32 +76,34 @@ extern "C" {
 KORVANE_API ResultCode KORVANE_CALL Korvane_JogAbs(DeviceHandle handle, int32_t axis,
                                                    float position, float feed) {
     return runCommand(handle, axis, std::isfinite(position) && isValidFeed(feed), kJogTimeoutMs,
-                      "$J=G90 %c%f F%d", static_cast<double>(position),
+                      LineKind::Jog, "$J=G90 %c%f F%d", static_cast<double>(position),
                       static_cast<std::int32_t>(feed));
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_JogRel(DeviceHandle handle, int32_t axis,
                                                    float distance, float feed) {
     return runCommand(handle, axis, std::isfinite(distance) && isValidFeed(feed), kJogTimeoutMs,
-                      "$J=G91 %c%f F%d", static_cast<double>(distance),
+                      LineKind::Jog, "$J=G91 %c%f F%d", static_cast<double>(distance),
                       static_cast<std::int32_t>(feed));
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_SetPos(DeviceHandle handle, int32_t axis,
                                                    float position) {
-    return runCommand(handle, axis, std::isfinite(position), kSettingTimeoutMs, "$MPos=%c%f",
+    return runCommand(handle, axis, std::isfinite(position), kSettingTimeoutMs,
+                      LineKind::Setting, "$MPos=%c%f",
                       static_cast<double>(position));
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_SetAcceleration(DeviceHandle handle, int32_t axis,
                                                             float acceleration) {
     return runCommand(handle, axis, isValidAcceleration(acceleration), kSettingTimeoutMs,
-                      "$axes/%c/acceleration_mm_per_sec2=%f", static_cast<double>(acceleration));
+                      LineKind::Setting, "$axes/%c/acceleration_mm_per_sec2=%f", static_cast<double>(acceleration));
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_EnableSoftLimits(DeviceHandle handle, int32_t axis,
                                                              int32_t enable) {
-    return runCommand(handle, axis, true, kSettingTimeoutMs, "$axes/%c/soft_limits=%s",
+    return runCommand(handle, axis, true, kSettingTimeoutMs,
+                      LineKind::Setting, "$axes/%c/soft_limits=%s",
                       enable != 0 ? "true" : "false");
 }
 
@@ -122,30 +133,56 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_SetSoftLimitRange(DeviceHandle handl
 KORVANE_API ResultCode KORVANE_CALL Korvane_EmergencyStop(DeviceHandle handle) {
     if (handle == nullptr) return KORVANE_INVALID_HANDLE;
     Device* device = toDevice(handle);
-    const std::int32_t stopped = device->stopVelocity();
+    // First what stops any controller of the family at once: "$ES" is unknown to some and
+    // an ordinary command to others, and a line is read only once the machine stands.
+    unsigned char bytes[3];
+    bool cancel = false;
+    std::size_t count = composeStopBytes(device, true, bytes, &cancel);
+    if (!cancel) bytes[count++] = kStatusQueryByte;
+    if (!device->isConnected()) return KORVANE_NOT_CONNECTED;
+    if (!device->wire().writeRealtime(bytes, count)) {
+        device->setLastError(cancel ? "Serial write failed for jog cancel"
+                                    : "Serial write failed");
+        device->stopVelocity();
+        return KORVANE_WRITE_FAILED;
+    }
+    // Velocity mode ends; a refusal it kept is of no interest to an emergency stop.
+    device->stopVelocity();
+    std::lock_guard<std::mutex> io(device->ioMutex);
+    const std::int32_t stopped = confirmRest(*device, true);
     if (stopped != KORVANE_SUCCESS) return stopped;
-    // The emergency stop never waits for an earlier line's late "ok": at worst that "ok" is
-    // taken for its own, and every state of the controller takes an emergency stop.
-    return runLocked(device, "$ES", kEmergencyStopTimeoutMs, Settle::None);
+    // The machine stands; "$ES" puts a controller that knows it into its emergency state. Its
+    // refusal, or an "ok" from a controller that takes it for something else, changes
+    // nothing of the stop that the real-time bytes made and the reports confirmed.
+    StatusReport report;
+    exchange(*device, "$ES", &report, kEmergencyStopTimeoutMs, LineKind::Motion);
+    return KORVANE_SUCCESS;
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_FeedHold(DeviceHandle handle) {
     if (handle == nullptr) return KORVANE_INVALID_HANDLE;
     Device* device = toDevice(handle);
-    // In velocity mode the hold is always written, and it ends velocity mode: the worker sets
-    // the machine moving without refreshing the status cache, so an Idle seen before the
-    // start says nothing, and the worker would start again the jog the hold ended.
+    // In velocity mode the hold is always written, and it ends velocity mode: the worker
+    // would otherwise start again the jog the hold ended.
     std::int32_t result = KORVANE_SUCCESS;
     if (device->holdVelocity(&result)) return result;
-    // A machine last seen Idle has nothing to hold.
+    // Only a machine seen Idle in a report taken after the last motion command has nothing
+    // to hold; a report from before it says nothing about the motion now.
     std::int32_t state = KORVANE_STATE_UNKNOWN;
-    if (device->cachedState(&state) && state == KORVANE_STATE_IDLE) return KORVANE_SUCCESS;
-    return writeRealtimeByte(device, '!');
+    bool fresh = false;
+    const bool known = device->cachedState(&state, &fresh);
+    if (known && fresh && state == KORVANE_STATE_IDLE && !device->wire().jogMayRun()) {
+        return KORVANE_SUCCESS;
+    }
+    unsigned char bytes[3];
+    bool cancel = false;
+    const std::size_t count = composeStopBytes(device, true, bytes, &cancel);
+    return writeRealtime(*device, bytes, count);
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_Resume(DeviceHandle handle) {
     if (handle == nullptr) return KORVANE_INVALID_HANDLE;
-    return writeRealtimeByte(toDevice(handle), '~');
+    return writeRealtime(*toDevice(handle), &kResumeByte, 1);
 }
 
 }  // extern "C"

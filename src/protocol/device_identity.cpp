@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "platform/clock.h"
+#include "platform/deadline.h"
 #include "protocol/exchange.h"
 #include "protocol/line_assembler.h"
 
@@ -21,30 +21,34 @@ void copyUuidValue(const char* value, char* buffer, std::size_t length) {
 }
 
 std::int32_t queryDeviceUuid(Link& link, char* buffer, std::size_t length) {
-    link.serialPort().purgeInput();
-    if (!link.serialPort().writeLine("$device_uuid")) {
+    const std::int32_t ready = prepareForLine(link, kUuidTimeoutMs);
+    if (ready != KORVANE_SUCCESS) return ready;
+    const std::uint64_t query = link.wire().writeLine("$device_uuid", LineKind::Setting);
+    if (query == 0) {
         link.setLastError("Serial write failed");
         return KORVANE_WRITE_FAILED;
     }
-    // The query ends at the value line; the "ok" after it is still on its way.
-    struct SettledOnReturn {
-        Link& link;
-        ~SettledOnReturn() { noteLineSettled(link); }
-    } settled{link};
-    const std::uint32_t start = tickCount32();
-    LineAssembler line(kUuidLineSize);
-    while (elapsedMs(start, tickCount32()) < kUuidTimeoutMs) {
-        if (!continueLine(link, line, kUuidReadMs)) continue;
-        switch (classifyReply(line.line())) {
+    const Deadline deadline(kUuidTimeoutMs);
+    Reply reply;
+    while (!deadline.passed()) {
+        if (!readReply(link, deadline.remaining(), &reply)) continue;
+        switch (reply.kind) {
             case ReplyKind::Ok:
             case ReplyKind::StatusLine:
                 continue;
             case ReplyKind::Error:
-                link.setLastError("Firmware error: %s", line.line());
+                // Only the query's own refusal fails it; a late one pays an earlier line.
+                if (reply.paid.surplus || reply.paid.line != query || !reply.paid.first) continue;
+                link.setLastError("Firmware error: %s", reply.text);
+                link.wire().writeLine("", LineKind::Empty);  // clears a latched error
                 return KORVANE_FIRMWARE_ERROR;
-            case ReplyKind::Other:
-                copyUuidValue(uuidValueOf(line.line()), buffer, length);
+            case ReplyKind::Other: {
+                char line[kUuidLineSize];
+                std::strncpy(line, reply.text, sizeof line - 1);
+                line[sizeof line - 1] = '\0';
+                copyUuidValue(uuidValueOf(line), buffer, length);
                 return KORVANE_SUCCESS;
+            }
         }
     }
     link.setLastError("Timeout waiting for UUID");

@@ -19,9 +19,10 @@ const char* uuidValueOf(const char* line);
 // filling the rest; the last byte is always zero. length must be at least 1.
 void copyUuidValue(const char* value, char* buffer, std::size_t length);
 
-// Purges input, sends "$device_uuid" and waits up to 2000 ms for the answer line, skipping
-// "ok" lines and status reports. A line is collected across the 100 ms reads, so a reply that
-// straddles two reads arrives whole. 0 with the value in buffer, 4, 5 or 7 with a message.
+// Sends "$device_uuid" (once the replies owed to earlier lines are in) and waits up to
+// 2000 ms for the answer line, skipping "ok" lines and status reports; an "error:" that is
+// the query's own verdict fails it. 0 with the value in buffer (at most 255 characters of the
+// line count), 4, 5 or 7 with a message; the "ok" after the value is left owed.
 // The caller holds the I/O lock and has checked the connection and the buffer.
 std::int32_t queryDeviceUuid(Link& link, char* buffer, std::size_t length);
 

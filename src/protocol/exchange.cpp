@@ -3,143 +3,220 @@
 #include <cstring>
 
 #include "platform/clock.h"
+#include "platform/deadline.h"
 
 namespace korvane {
 
 namespace {
 
 // Reads one byte, or sleeps briefly when none came, so that a quiet line costs no CPU.
-bool readOneByte(Link& link, unsigned char* byte) {
-    if (link.serialPort().readBytes(byte, 1, kByteWaitMs) == 1) return true;
+bool readOneByte(Link& link, unsigned char* byte, std::uint32_t waitMs) {
+    if (link.serialPort().readBytes(byte, 1, waitMs) == 1) return true;
     sleepMs(kIdleSleepMs);
     return false;
 }
 
-enum class Verdict { Ignore, Settled };
-
-Verdict evaluateReply(Link& link, const char* command, const char* line, StatusReport* report,
-                      std::int32_t* result) {
-    const bool isQuery = std::strcmp(command, "?") == 0;
-    switch (classifyReply(line)) {
-        case ReplyKind::Ok:
-            if (isQuery) return Verdict::Ignore;
-            *result = exchange(link, "?", report, kStatusQueryTimeoutMs);
-            return Verdict::Settled;
-        case ReplyKind::Error:
-            link.setLastError("Firmware error: %s", line);
-            *result = KORVANE_FIRMWARE_ERROR;
-            return Verdict::Settled;
-        case ReplyKind::StatusLine:
-            // Before its "ok", a line command cannot tell a fresh report from a stale one.
-            if (!isQuery) return Verdict::Ignore;
-            if (!parseStatusReport(line, report)) return Verdict::Ignore;
-            link.storeStatus(*report);
-            *result = KORVANE_SUCCESS;
-            return Verdict::Settled;
-        case ReplyKind::Other:
-            break;
-    }
-    return Verdict::Ignore;
+bool isQuery(const char* command) {
+    return std::strcmp(command, "?") == 0;
 }
 
-std::int32_t exchangeOnce(Link& link, const char* command, StatusReport* report,
-                          std::uint32_t timeoutMs) {
-    link.serialPort().purgeInput();
-    if (std::strcmp(command, "?") == 0) {
-        if (!link.isConnected()) return KORVANE_NOT_CONNECTED;
-        const unsigned char query = '?';
-        if (!link.serialPort().writeRaw(&query, 1)) {
-            link.setLastError("Serial write failed");
-            return KORVANE_WRITE_FAILED;
+std::int32_t queryOnce(Link& link, StatusReport* report, std::uint32_t timeoutMs) {
+    if (!link.isConnected()) return KORVANE_NOT_CONNECTED;
+    const std::int32_t written = writeRealtime(link, &kStatusQueryByte, 1);
+    if (written != KORVANE_SUCCESS) return written;
+    const Deadline deadline(timeoutMs);
+    Reply reply;
+    while (readReply(link, deadline.remaining(), &reply)) {
+        if (reply.parsed) {
+            *report = reply.report;
+            link.storeStatus(reply.report, reply.note.freshness);
+            return KORVANE_SUCCESS;
         }
-    } else {
-        const std::int32_t sent = sendCommand(link, command);
-        if (sent != KORVANE_SUCCESS) return sent;
+        if (reply.kind == ReplyKind::Error && reply.paid.surplus) {
+            link.setLastError("Firmware error: %s", reply.text);
+            return KORVANE_FIRMWARE_ERROR;
+        }
     }
+    // Its report, should it still come, answers nothing we wait for.
+    link.wire().writeOffQueries();
+    link.setLastError("Timeout waiting for response");
+    return KORVANE_TIMEOUT;
+}
 
-    const std::uint32_t start = tickCount32();
-    LineAssembler line;
-    // The limit is tested between windows only. A partial line outlives its window: a reply
-    // that straddles the boundary is read whole in the next one.
-    while (elapsedMs(start, tickCount32()) < timeoutMs) {
-        const std::uint32_t windowStart = tickCount32();
-        while (elapsedMs(windowStart, tickCount32()) < kExchangeWindowMs) {
-            unsigned char byte = 0;
-            if (!readOneByte(link, &byte)) continue;
-            if (!line.push(byte)) continue;
-            std::int32_t result = KORVANE_SUCCESS;
-            if (evaluateReply(link, command, line.line(), report, &result) == Verdict::Settled) {
-                return result;
-            }
-            break;  // an ignored complete line ends the window
+// An empty line clears the error a controller latches after a refusal, which it would
+// otherwise repeat for the next command. It is owed its replies like any line; nothing waits
+// for them now.
+void clearLatchedError(Link& link) {
+    link.wire().writeLine("", LineKind::Empty);
+}
+
+}  // namespace
+
+bool readReply(Link& link, std::uint32_t timeoutMs, Reply* reply) {
+    LineAssembler& line = link.pendingLine();
+    if (!continueLine(link, line, timeoutMs)) return false;
+    *reply = Reply{};
+    reply->text = line.line();
+    reply->kind = classifyReply(line.line());
+    switch (reply->kind) {
+        case ReplyKind::Ok:
+            reply->paid = link.wire().pay(true, tickCount32());
+            break;
+        case ReplyKind::Error:
+            reply->paid = link.wire().pay(false, tickCount32());
+            break;
+        case ReplyKind::StatusLine:
+            reply->parsed = parseStatusReport(line.line(), &reply->report);
+            if (reply->parsed) reply->note = link.wire().noteReport(reply->report);
+            break;
+        case ReplyKind::Other:
+            if (std::strncmp(line.line(), "ALARM:", 6) == 0) link.wire().noteAlarmLine();
+            break;
+    }
+    return true;
+}
+
+std::int32_t writeRealtime(Link& link, const unsigned char* bytes, std::size_t count) {
+    if (!link.isConnected()) return KORVANE_NOT_CONNECTED;
+    if (link.wire().writeRealtime(bytes, count)) return KORVANE_SUCCESS;
+    link.setLastError("Serial write failed");
+    return KORVANE_WRITE_FAILED;
+}
+
+std::int32_t sendCommand(Link& link, const char* command, LineKind kind, std::uint64_t* line) {
+    if (!link.isConnected()) return KORVANE_NOT_CONNECTED;
+    *line = link.wire().writeLine(command, kind);
+    if (*line != 0) return KORVANE_SUCCESS;
+    link.setLastError("Serial write failed for: %s", command);
+    return KORVANE_WRITE_FAILED;
+}
+
+std::int32_t confirmRest(Link& link, bool recancel, const KeepGoing& keepGoing) {
+    Wire& wire = link.wire();
+    const Deadline cap(kRestCapMs);
+    std::uint32_t lastReport = tickCount32();
+    std::uint32_t restSince = 0;
+    bool resting = false;
+    for (;;) {
+        if (keepGoing && !keepGoing()) return kRestAbandoned;
+        if (recancel && wire.jogRunning()) {
+            // A jog line read after the cancel had acted (or written after it): it runs now,
+            // just started, and gets a cancel of its own, with a query to tell what the
+            // controller did after it.
+            const unsigned char stop[] = {kJogCancelByte, kStatusQueryByte};
+            const std::int32_t written = writeRealtime(link, stop, sizeof stop);
+            if (written != KORVANE_SUCCESS) return written;
+            resting = false;
         }
+        const bool pending = wire.restPending();
+        if (!pending && !wire.awaitsJogVerdict()) return KORVANE_SUCCESS;
+        if (!pending) {
+            // At rest with a jog line unanswered: it comes within the controller's usual reply
+            // time, or the cancel dropped it.
+            if (!resting) {
+                resting = true;
+                restSince = tickCount32();
+            }
+            const std::uint32_t margin = kLateReplyMarginMs + 2 * wire.slowestReplyMs();
+            if (elapsedMs(restSince, tickCount32()) >= margin) {
+                wire.writeOffUncertain(true);
+                continue;
+            }
+        }
+        if (cap.passed() || elapsedMs(lastReport, tickCount32()) >= kSilenceLimitMs) {
+            link.setLastError("Timeout waiting for response");
+            return KORVANE_TIMEOUT;
+        }
+        const std::int32_t polled = writeRealtime(link, &kStatusQueryByte, 1);
+        if (polled != KORVANE_SUCCESS) return polled;
+        const Deadline poll(kRestPollMs);
+        Reply reply;
+        while (readReply(link, poll.remaining(), &reply)) {
+            if (reply.parsed) lastReport = tickCount32();
+            if (reply.parsed && !wire.restPending()) break;
+        }
+        link.pauseIo(1);
+    }
+}
+
+std::int32_t prepareForLine(Link& link, std::uint32_t timeoutMs, const KeepGoing& keepGoing) {
+    if (!link.isConnected()) return KORVANE_NOT_CONNECTED;
+    Wire& wire = link.wire();
+    if (wire.restPending()) {
+        const std::int32_t rest = confirmRest(link, false, keepGoing);
+        if (rest != KORVANE_SUCCESS) return rest;
+    }
+    const Deadline deadline(timeoutMs);
+    Reply reply;
+    while (wire.owesReplies()) {
+        if (keepGoing && !keepGoing()) return kRestAbandoned;
+        if (deadline.passed()) {
+            if (wire.owesOnlyUncertain()) {
+                wire.writeOffUncertain();
+                continue;
+            }
+            wire.writeOffAll();
+            link.setLastError(
+                "Controller out of step: replies to earlier commands never came");
+            return KORVANE_TIMEOUT;
+        }
+        readReply(link, deadline.remaining() < kByteWaitMs ? deadline.remaining() : kByteWaitMs,
+                  &reply);
+    }
+    return KORVANE_SUCCESS;
+}
+
+Verdict awaitVerdict(Link& link, std::uint64_t line, std::uint32_t timeoutMs,
+                     const KeepGoing& keepGoing) {
+    const Deadline deadline(timeoutMs);
+    Reply reply;
+    for (;;) {
+        if (keepGoing && !keepGoing()) return Verdict::Abandoned;
+        const std::uint32_t left = deadline.remaining();
+        if (left == 0) return Verdict::NoReply;
+        // Short reads, so that a stop asked for meanwhile is seen soon.
+        if (!readReply(link, keepGoing && left > kByteWaitMs ? kByteWaitMs : left, &reply)) {
+            continue;
+        }
+        if (reply.paid.surplus || reply.paid.line != line || !reply.paid.first) continue;
+        if (reply.kind == ReplyKind::Ok) return Verdict::Accepted;
+        clearLatchedError(link);
+        return Verdict::Refused;
+    }
+}
+
+std::int32_t exchange(Link& link, const char* command, StatusReport* report,
+                      std::uint32_t timeoutMs, LineKind kind) {
+    if (isQuery(command)) return queryOnce(link, report, timeoutMs);
+    const std::int32_t ready = prepareForLine(link, timeoutMs);
+    if (ready != KORVANE_SUCCESS) return ready;
+    std::uint64_t line = 0;
+    const std::int32_t sent = sendCommand(link, command, kind, &line);
+    if (sent != KORVANE_SUCCESS) return sent;
+    switch (awaitVerdict(link, line, timeoutMs)) {
+        case Verdict::Accepted:
+            return queryOnce(link, report, kStatusQueryTimeoutMs);
+        case Verdict::Refused:
+            link.setLastError("Firmware error: %s", link.pendingLine().line());
+            return KORVANE_FIRMWARE_ERROR;
+        case Verdict::NoReply:
+        case Verdict::Abandoned:
+            break;
     }
     link.setLastError("Timeout waiting for response");
     return KORVANE_TIMEOUT;
 }
 
-}  // namespace
-
-std::int32_t sendCommand(Link& link, const char* command) {
-    if (!link.isConnected()) return KORVANE_NOT_CONNECTED;
-    if (link.serialPort().writeLine(command)) return KORVANE_SUCCESS;
-    link.setLastError("Serial write failed for: %s", command);
-    return KORVANE_WRITE_FAILED;
-}
-
-std::int32_t exchange(Link& link, const char* command, StatusReport* report,
-                      std::uint32_t timeoutMs, Settle settle) {
-    if (std::strcmp(command, "?") == 0) return exchangeOnce(link, command, report, timeoutMs);
-    if (settle == Settle::AfterPreviousLine) settleTrailingOk(link);
-    const std::int32_t result = exchangeOnce(link, command, report, timeoutMs);
-    noteLineSettled(link);
-    return result;
-}
-
-LineReply awaitLineReply(Link& link, std::uint32_t timeoutMs) {
-    LineAssembler line;
-    const std::uint32_t start = tickCount32();
-    while (continueLine(link, line, timeoutMs - elapsedMs(start, tickCount32()))) {
-        switch (classifyReply(line.line())) {
-            case ReplyKind::Ok:
-                return LineReply::Accepted;
-            case ReplyKind::Error:
-                return LineReply::Refused;
-            case ReplyKind::StatusLine:
-            case ReplyKind::Other:
-                break;
-        }
-        if (elapsedMs(start, tickCount32()) >= timeoutMs) break;
-    }
-    return LineReply::NoReply;
-}
-
-void settleTrailingOk(Link& link) {
-    if (!link.lineSettled.recent) return;
-    link.lineSettled.recent = false;
-    const std::uint32_t since = link.lineSettled.tick;
-    // Whatever arrives now answers earlier commands: it is read and dropped, as a purge would.
-    for (;;) {
-        const std::uint32_t spent = elapsedMs(since, tickCount32());
-        if (spent >= kTrailingOkWindowMs) return;
-        const std::uint32_t left = kTrailingOkWindowMs - spent;
-        unsigned char byte = 0;
-        link.serialPort().readBytes(&byte, 1, left < kByteWaitMs ? left : kByteWaitMs);
-    }
-}
-
-void noteLineSettled(Link& link) {
-    link.lineSettled.recent = true;
-    link.lineSettled.tick = tickCount32();
-}
-
 bool continueLine(Link& link, LineAssembler& line, std::uint32_t timeoutMs) {
-    const std::uint32_t start = tickCount32();
-    while (elapsedMs(start, tickCount32()) < timeoutMs) {
+    const Deadline deadline(timeoutMs);
+    for (;;) {
+        const std::uint32_t left = deadline.remaining();
+        if (left == 0) return false;
         unsigned char byte = 0;
-        if (readOneByte(link, &byte) && line.push(byte)) return true;
+        if (readOneByte(link, &byte, left < kByteWaitMs ? left : kByteWaitMs) && line.push(byte)) {
+            return true;
+        }
     }
-    return false;
 }
 
 bool readLine(Link& link, char* buffer, std::size_t size, std::uint32_t timeoutMs) {

@@ -29,6 +29,8 @@ class HomingWatch {
     // input was purged before the command, so the machine fell into Alarm since. Controllers
     // that answer no status query while homing report a failed cycle only this way.
     Outcome evaluate(const char* line);
+    // The same verdict on a report that another reader of the connection took.
+    Outcome observe(const StatusReport& report);
 
     bool homeSeen() const { return homeSeen_; }
     const StatusReport& report() const { return report_; }
@@ -38,10 +40,13 @@ class HomingWatch {
     StatusReport report_;
 };
 
-// After the homing command was written: polls and watches until the cycle is over (0, the
-// final report stored through the link), an alarm ends it (7), an "error:" or "ALARM:" line
-// arrives (7) or 30 s pass (5). A line that straddles the end of a window is kept whole.
-// The caller holds the I/O lock.
-std::int32_t waitForHoming(Link& link);
+// Writes the homing command (once the replies owed to earlier lines are in) and polls and
+// watches until the cycle is over (0, the final report stored through the link), an alarm
+// ends it (7), its "error:" or an "ALARM:" line arrives (7) or 30 s pass (5). 1 when not
+// connected, 4 when the command cannot be written. A line that straddles the end of a window
+// is kept whole. The caller holds the I/O lock; between polls it lets other calls through, so
+// status queries and stops are served during the cycle, and the reports they read count for
+// the cycle too.
+std::int32_t runHoming(Link& link, const char* command);
 
 }  // namespace korvane

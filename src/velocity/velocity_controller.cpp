@@ -50,9 +50,14 @@ void VelocityController::run() {
     for (;;) {
         const float v = targetVelocity_.load();
         std::int32_t state = KORVANE_STATE_UNKNOWN;
-        const bool gotState = readState_ ? readState_(&state) : false;
+        bool fresh = false;
+        const bool gotState = readState_ ? readState_(&state, &fresh) : false;
         if (gotState) {
-            if (state == KORVANE_STATE_RUN || state == KORVANE_STATE_JOG) sawMotion = true;
+            // Only a report taken after the last line was answered says whether that jog
+            // runs or has ended; an older one may show the Idle from before it.
+            if (fresh && (state == KORVANE_STATE_RUN || state == KORVANE_STATE_JOG)) {
+                sawMotion = true;
+            }
             if (state == KORVANE_STATE_ALARM || state == KORVANE_STATE_SLEEP ||
                 state == KORVANE_STATE_DOOR) {
                 running_.store(false);
@@ -62,7 +67,7 @@ void VelocityController::run() {
 
         // The last jog has ended (motion was seen, now Idle): jog on, but not sooner than
         // the re-issue delay after the last line.
-        const bool jogEnded = gotState && sawMotion && state == KORVANE_STATE_IDLE &&
+        const bool jogEnded = gotState && fresh && sawMotion && state == KORVANE_STATE_IDLE &&
                               tickCount64() - lastSendTick >= kReissueDelayMs;
         // A controller queues a jog line behind the one that runs instead of replacing it, so
         // a new rate is preceded by the jog cancel: the machine slows to a stop and then runs
@@ -70,13 +75,13 @@ void VelocityController::run() {
         const bool rateChanged = sentOnce && std::fabs(v - lastSentVelocity) > kChangeThreshold;
         if (!sentOnce || rateChanged || jogEnded) {
             composeJogLine(axis_, v, line);
-            if (!sendLine_ || !sendLine_(line, rateChanged)) {
+            const Sent sent = sendLine_ ? sendLine_(line, rateChanged, refusal_) : Sent::Failed;
+            if (sent != Sent::Taken) {
+                // A refusal stays in refusal_ for the host's next start or stop to report.
                 running_.store(false);
                 return;
             }
-            // After a cancel the machine was (or is about to be) in motion: should the new
-            // line be lost, the Idle that follows re-issues it.
-            sawMotion = rateChanged;
+            sawMotion = false;
             sentOnce = true;
             lastSentVelocity = v;
             lastSendTick = tickCount64();

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <thread>
@@ -10,12 +11,23 @@ namespace korvane {
 
 class VelocityController {
   public:
-    // Writes one jog line through the connection, after the jog cancel when cancelFirst is
-    // set, and waits for the controller to take it; false when nothing or not all of it was
-    // written (also when the controller is no longer running).
-    using SendLine = std::function<bool(const char* line, bool cancelFirst)>;
+    // How the connection dealt with one jog line.
+    enum class Sent {
+        Taken,    // written; accepted, or no verdict yet (a stop then settles it)
+        Refused,  // the controller refused it: the line is in *refusal
+        Failed,   // not written (port failure, or a controller out of step)
+        Stopped,  // a stop was asked for first; nothing more is to be written
+    };
+    // Writes one jog line through the connection: after a jog cancel when cancelFirst is set
+    // (a controller queues jogs, so a new rate needs the running jog ended) and once the
+    // machine rests after any cancel, then waits for the controller's verdict. A refusal's
+    // line is copied into refusal (kRefusalSize bytes).
+    using SendLine = std::function<Sent(const char* line, bool cancelFirst, char* refusal)>;
     // Reads the machine state from the connection's status cache; false when none is cached.
-    using ReadState = std::function<bool(std::int32_t* state)>;
+    // fresh tells whether the report was taken after every motion line had been answered.
+    using ReadState = std::function<bool(std::int32_t* state, bool* fresh)>;
+
+    static constexpr std::size_t kRefusalSize = 256;
 
     static constexpr float kMinimumVelocity = 0.1f;
     static constexpr float kChangeThreshold = 0.01f;
@@ -41,6 +53,8 @@ class VelocityController {
     bool isRunning() const { return running_.load(); }
     std::int32_t axis() const { return axis_; }
     void setTargetVelocity(float velocity) { targetVelocity_.store(velocity); }
+    // The line of the controller's refusal that ended the worker, or "" (read after stop()).
+    const char* refusal() const { return refusal_; }
 
   private:
     void run();
@@ -51,6 +65,7 @@ class VelocityController {
     ReadState readState_;
     std::atomic<bool> running_{false};
     std::thread worker_;
+    char refusal_[kRefusalSize] = {};
 };
 
 }  // namespace korvane

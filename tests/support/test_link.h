@@ -14,7 +14,7 @@ namespace korvane::test {
 
 class TestLink final : public Link {
   public:
-    explicit TestLink(const PtyPair& pty, bool open = true) {
+    explicit TestLink(const PtyPair& pty, bool open = true) : Link(port_) {
         if (open) port_.open(pty.slavePathWide().c_str(), 115200);
         connected = port_.isOpen();
     }
@@ -28,7 +28,9 @@ class TestLink final : public Link {
         va_end(args);
         lastError = text;
     }
-    void storeStatus(const StatusReport& report) override { stored.push_back(report); }
+    void storeStatus(const StatusReport& report, std::uint64_t) override {
+        stored.push_back(report);
+    }
 
     bool connected = false;
     std::string lastError;
