@@ -180,12 +180,14 @@ void runMixedTraffic(DeviceHandle handle, std::chrono::milliseconds duration, Ta
 
 // --- The wire -----------------------------------------------------------------------------
 
+// The empty line is a command of its own: it learns the controller's line ends at connect and
+// clears a latched error after a refusal.
 bool isKnownCommandLine(const std::string& line) {
     static const std::regex known(
         R"(\$J=G9[01] [xyzabc]-?\d+\.\d{3} F\d+|\$ES|\$H[xyzabc]?|\$device_uuid|)"
         R"(\$MPos=[xyzabc]-?\d+\.\d{3}|)"
         R"(\$axes/[xyzabc]/(acceleration_mm_per_sec2|max_travel_mm|homing/mpos_mm)=-?\d+\.\d{3}|)"
-        R"(\$axes/[xyzabc]/soft_limits=(true|false))");
+        R"(\$axes/[xyzabc]/soft_limits=(true|false)|)");
     return std::regex_match(line, known);
 }
 

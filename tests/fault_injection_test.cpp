@@ -533,7 +533,7 @@ TEST(CablePullAtConnect, DuringTheProbeTheConnectTimesOutAndLeavesNothingOpen) {
 TEST(Descriptors, NoneLeakAcrossAThousandConnections) {
     PtyPair pty;
     ScriptedController controller(pty);
-    controller.answerQueries("<Idle>\r\n");
+    controller.answer("<Idle>\r\n", "ok\r\n");
     const int before = openDescriptorCount();
     for (int i = 0; i < 1000; ++i) {
         DeviceHandle handle = nullptr;

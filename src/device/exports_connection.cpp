@@ -19,10 +19,11 @@ constexpr std::uint32_t kProbeTimeoutMs = 3000;
 constexpr std::uint32_t kProbeRepeatMs = 250;
 // How long the first reply to the empty line may take before the controller counts as one
 // that does not answer empty lines.
-constexpr std::uint32_t kLineEndFirstReplyMs = 1000;
+constexpr std::uint32_t kLineEndFirstReplyMs = 500;
 
 // Sends "?" every kProbeRepeatMs until a status report arrives (0) or kProbeTimeoutMs pass.
-// A welcome banner or other lines that arrive meanwhile are passed over.
+// A welcome banner or other lines that arrive meanwhile are passed over; an "error:" line
+// fails the probe.
 std::int32_t probe(Device& device) {
     const Deadline deadline(kProbeTimeoutMs);
     Reply reply;
@@ -38,6 +39,8 @@ std::int32_t probe(Device& device) {
                 device.wire().writeOffQueries();
                 return KORVANE_SUCCESS;
             }
+            // A controller that refuses the query is no controller to hand out.
+            if (reply.kind == ReplyKind::Error) return KORVANE_TIMEOUT;
         }
     }
     return KORVANE_TIMEOUT;

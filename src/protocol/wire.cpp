@@ -13,9 +13,11 @@ namespace {
 constexpr std::uint32_t kSlowestReplyCapMs = 5000;
 }  // namespace
 
+// A jog that slows down shows Jog, or Hold on controllers where a hold ends the jog; a
+// controller reads no line until it has stopped. Run is program motion, which a jog cancel
+// does not touch and the library never starts.
 bool Wire::atRest(std::int32_t state) {
-    return state != KORVANE_STATE_JOG && state != KORVANE_STATE_RUN &&
-           state != KORVANE_STATE_HOLD;
+    return state != KORVANE_STATE_JOG && state != KORVANE_STATE_HOLD;
 }
 
 void Wire::setLineEnds(std::uint32_t perLine, std::uint32_t perEmptyLine) {
