@@ -1,8 +1,8 @@
 #include "command_line.h"
 
 #include <charconv>
-#include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace korvane::sim {
 
@@ -17,84 +17,239 @@ bool parseCount(std::string_view text, int* out) {
     return true;
 }
 
+// The option's name for messages is not known to the setters; parseCommandLine puts it in
+// front of what they report.
+bool count(std::string_view value, int* target, std::string* error) {
+    if (parseCount(value, target)) return true;
+    *error = "not a whole number >= 0: " + std::string(value);
+    return false;
+}
+
+// Column where the descriptions start in the help text.
+constexpr std::size_t kHelpColumn = 22;
+
+constexpr OptionSpec kOptions[] = {
+    {"--link", "", "PATH", "also make PATH a symlink to the device (removed on exit)",
+     [](std::string_view v, CommandLine* out, std::string*) {
+         out->linkPath = std::string(v);
+         return true;
+     }},
+    {"--uuid", "", "TEXT", "device UUID to report",
+     [](std::string_view v, CommandLine* out, std::string*) {
+         out->options.uuid = std::string(v);
+         return true;
+     }},
+    {"--homing-ms", "", "N", "how long a homing cycle takes (default 1500)",
+     [](std::string_view v, CommandLine* out, std::string* e) {
+         return count(v, &out->options.homingDurationMs, e);
+     }},
+    {"--homing-fails", "", "", "homing cycles end in Alarm",
+     [](std::string_view, CommandLine* out, std::string*) {
+         out->options.homingFails = true;
+         return true;
+     }},
+    {"--quiet-homing", "", "",
+     "answer no status query while homing; one Home report at\n"
+     "the end of the cycle, an ALARM: line if it fails",
+     [](std::string_view, CommandLine* out, std::string*) {
+         out->options.quietHoming = true;
+         return true;
+     }},
+    {"--ok-empty-lines", "", "",
+     "take CR and LF as two line ends: \"X\\r\\n\" is the line X\n"
+     "and an empty line, each answered (by default CR LF is one\n"
+     "line end, and a line end alone is an empty line: \"ok\")",
+     [](std::string_view, CommandLine* out, std::string*) {
+         out->options.okOnEmptyLine = true;
+         return true;
+     }},
+    {"--parse-delay-ms", "", "N",
+     "read each line N ms after it arrived (or after the line\n"
+     "before it), while real-time bytes act at once (default 5)",
+     [](std::string_view v, CommandLine* out, std::string* e) {
+         return count(v, &out->options.lineParseDelayMs, e);
+     }},
+    {"--latency-ms", "", "N", "every reply starts N ms after its request",
+     [](std::string_view v, CommandLine* out, std::string* e) {
+         return count(v, &out->options.replyLatencyMs, e);
+     }},
+    {"--byte-rate", "", "N", "pace output at N bytes per second (0 = unlimited)",
+     [](std::string_view v, CommandLine* out, std::string* e) {
+         return count(v, &out->options.outputBytesPerSecond, e);
+     }},
+    {"--baud", "", "N", "pace output like a line at N baud (8N1, N/10 bytes/s)",
+     [](std::string_view v, CommandLine* out, std::string* e) {
+         int baud = 0;
+         if (!count(v, &baud, e)) return false;
+         out->options.outputBytesPerSecond = baud / 10;  // 8N1: ten bits per byte
+         return true;
+     }},
+    {"--drop-every", "", "N", "leave out every Nth reply",
+     [](std::string_view v, CommandLine* out, std::string* e) {
+         return count(v, &out->options.dropEveryNthReply, e);
+     }},
+    {"--boot-ms", "", "N",
+     "ignore all input for N ms after starting, then print the\n"
+     "banner, as a board that has just been powered (default 0)",
+     [](std::string_view v, CommandLine* out, std::string* e) {
+         return count(v, &out->options.bootMs, e);
+     }},
+    {"--deaf-late-cancel", "", "",
+     "a jog cancel in the last 100 ms of a jog deceleration, or\n"
+     "20 ms after it, leaves the machine Idle but reading no\n"
+     "line until a resume (~)",
+     [](std::string_view, CommandLine* out, std::string*) {
+         out->options.deafAfterLateCancel = true;
+         return true;
+     }},
+    {"--es-unknown", "", "", "$ES is an unknown command (error:3); nothing stops",
+     [](std::string_view, CommandLine* out, std::string*) {
+         out->options.esUnknown = true;
+         return true;
+     }},
+    {"--es-lists-settings", "", "",
+     "$ES lists the settings (170 lines, 6 kB), then ok;\n"
+     "nothing stops",
+     [](std::string_view, CommandLine* out, std::string*) {
+         out->options.esListsSettings = true;
+         return true;
+     }},
+    {"--hold-ignored-while-jogging", "", "",
+     "a feed hold (!) does nothing to a jog; only a jog cancel\n"
+     "ends it",
+     [](std::string_view, CommandLine* out, std::string*) {
+         out->options.holdIgnoredWhileJogging = true;
+         return true;
+     }},
+    {"--latch-errors", "", "",
+     "after an error, answer every jog and program line with\n"
+     "the same error until an empty line, a $ command that\n"
+     "succeeds, a soft reset or a jog cancel",
+     [](std::string_view, CommandLine* out, std::string*) {
+         out->options.latchErrors = true;
+         return true;
+     }},
+    {"--cancel-discards-input", "", "",
+     "a jog cancel at rest discards every line received and not\n"
+     "read yet, without a reply",
+     [](std::string_view, CommandLine* out, std::string*) {
+         out->options.cancelDiscardsInput = true;
+         return true;
+     }},
+    {"--silent", "", "", "read everything, answer nothing",
+     [](std::string_view, CommandLine* out, std::string*) {
+         out->options.silent = true;
+         return true;
+     }},
+    {"--verbose", "-v", "", "log each received command to stderr",
+     [](std::string_view, CommandLine* out, std::string*) {
+         out->verbose = true;
+         return true;
+     }},
+    {"--status-file", "", "PATH",
+     "rewrite PATH every 20 ms with the state, the positions and\n"
+     "counts of what was received, one \"name value\" a line",
+     [](std::string_view v, CommandLine* out, std::string* e) {
+         if (v.empty()) {
+             *e = "needs a path";
+             return false;
+         }
+         out->statusFilePath = std::string(v);
+         return true;
+     }},
+    {"--silence-signals", "", "",
+     "SIGUSR1 makes the simulator go silent, SIGUSR2 makes it\n"
+     "answer again",
+     [](std::string_view, CommandLine* out, std::string*) {
+         out->silenceSignals = true;
+         return true;
+     }},
+    {"--help", "-h", "", "show this text",
+     [](std::string_view, CommandLine* out, std::string*) {
+         out->help = true;
+         return true;
+     }},
+};
+
 }  // namespace
 
-bool parseCommandLine(int argc, char** argv, CommandLine* out, std::string* error) {
-    for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
+std::span<const OptionSpec> optionSpecs() {
+    return kOptions;
+}
+
+bool parseCommandLine(std::span<const std::string_view> words, CommandLine* out,
+                      std::string* error) {
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        std::string_view name = words[i];
         std::string_view value;
         bool hasValue = false;
-        // Both "--name value" and "--name=value".
-        if (const std::size_t equals = arg.find('='); equals != std::string_view::npos) {
-            value = arg.substr(equals + 1);
-            arg = arg.substr(0, equals);
+        if (const std::size_t equals = name.find('='); equals != std::string_view::npos) {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
             hasValue = true;
         }
-        auto takeValue = [&]() -> bool {
-            if (hasValue) return true;
-            if (i + 1 >= argc) {
-                *error = std::string(arg) + " needs a value";
+        const OptionSpec* spec = nullptr;
+        for (const OptionSpec& candidate : kOptions) {
+            if (name == candidate.name ||
+                (!candidate.shortName.empty() && name == candidate.shortName)) {
+                spec = &candidate;
+            }
+        }
+        if (spec == nullptr) {
+            *error = "unknown option: " + std::string(words[i]);
+            return false;
+        }
+        if (spec->valueName.empty()) {
+            if (hasValue) {
+                *error = std::string(name) + " takes no value";
                 return false;
             }
-            value = argv[++i];
-            return true;
-        };
-        auto takeCount = [&](int* target) -> bool {
-            if (!takeValue()) return false;
-            if (!parseCount(value, target)) {
-                *error = std::string(arg) + ": not a whole number >= 0: " + std::string(value);
+        } else if (!hasValue) {
+            if (i + 1 >= words.size()) {
+                *error = std::string(name) + " needs a value";
                 return false;
             }
-            return true;
-        };
-
-        if (arg == "--help" || arg == "-h") {
-            out->help = true;
-        } else if (arg == "--verbose" || arg == "-v") {
-            out->verbose = true;
-        } else if (arg == "--homing-fails") {
-            out->options.homingFails = true;
-        } else if (arg == "--quiet-homing") {
-            out->options.quietHoming = true;
-        } else if (arg == "--ok-empty-lines") {
-            out->options.okOnEmptyLine = true;
-        } else if (arg == "--parse-delay-ms") {
-            if (!takeCount(&out->options.lineParseDelayMs)) return false;
-        } else if (arg == "--silent") {
-            out->options.silent = true;
-        } else if (arg == "--uuid") {
-            if (!takeValue()) return false;
-            out->options.uuid = std::string(value);
-        } else if (arg == "--link") {
-            if (!takeValue()) return false;
-            out->linkPath = std::string(value);
-        } else if (arg == "--status-file") {
-            if (!takeValue()) return false;
-            if (value.empty()) {
-                *error = "--status-file needs a path";
-                return false;
-            }
-            out->statusFilePath = std::string(value);
-        } else if (arg == "--silence-signals") {
-            out->silenceSignals = true;
-        } else if (arg == "--homing-ms") {
-            if (!takeCount(&out->options.homingDurationMs)) return false;
-        } else if (arg == "--latency-ms") {
-            if (!takeCount(&out->options.replyLatencyMs)) return false;
-        } else if (arg == "--byte-rate") {
-            if (!takeCount(&out->options.outputBytesPerSecond)) return false;
-        } else if (arg == "--baud") {
-            int baud = 0;
-            if (!takeCount(&baud)) return false;
-            out->options.outputBytesPerSecond = baud / 10;  // 8N1: ten bits per byte
-        } else if (arg == "--drop-every") {
-            if (!takeCount(&out->options.dropEveryNthReply)) return false;
-        } else {
-            *error = "unknown option: " + std::string(argv[i]);
+            value = words[++i];
+        }
+        std::string problem;
+        if (!spec->apply(value, out, &problem)) {
+            *error = std::string(name) + ": " + problem;
             return false;
         }
     }
+    if (out->options.esUnknown && out->options.esListsSettings) {
+        *error = "--es-unknown and --es-lists-settings exclude each other";
+        return false;
+    }
     return true;
+}
+
+bool parseCommandLine(int argc, char** argv, CommandLine* out, std::string* error) {
+    const std::vector<std::string_view> words(argv + (argc > 0 ? 1 : 0), argv + argc);
+    return parseCommandLine(words, out, error);
+}
+
+std::string optionsHelpText() {
+    std::string text;
+    for (const OptionSpec& spec : kOptions) {
+        std::string tag = "  " + std::string(spec.name);
+        if (!spec.shortName.empty()) tag += ", " + std::string(spec.shortName);
+        if (!spec.valueName.empty()) tag += " " + std::string(spec.valueName);
+        // A long tag gets its description on the lines below it.
+        tag += tag.size() + 2 <= kHelpColumn ? std::string(kHelpColumn - tag.size(), ' ')
+                                             : "\n" + std::string(kHelpColumn, ' ');
+        text += tag;
+        std::string_view help = spec.help;
+        for (;;) {
+            const std::size_t end = help.find('\n');
+            text += help.substr(0, end);
+            text += '\n';
+            if (end == std::string_view::npos) break;
+            help.remove_prefix(end + 1);
+            text += std::string(kHelpColumn, ' ');
+        }
+    }
+    return text;
 }
 
 std::string usageText(const char* program) {
@@ -102,28 +257,8 @@ std::string usageText(const char* program) {
            " [options]\n"
            "Serves a simulated Korvane controller on a pseudo-terminal until SIGINT or SIGTERM.\n"
            "The first line printed is the device path to open as the serial port.\n"
-           "\n"
-           "  --link PATH         also make PATH a symlink to the device (removed on exit)\n"
-           "  --uuid TEXT         device UUID to report\n"
-           "  --homing-ms N       how long a homing cycle takes (default 1500)\n"
-           "  --homing-fails      homing cycles end in Alarm\n"
-           "  --quiet-homing      answer no status query while homing; one Home report at\n"
-           "                      the end of the cycle, an ALARM: line if it fails\n"
-           "  --ok-empty-lines    take CR and LF as two line ends and answer the empty line\n"
-           "                      between them with an extra \"ok\"\n"
-           "  --parse-delay-ms N  read each line N ms after it arrived (or after the line\n"
-           "                      before it), while real-time bytes act at once (default 5)\n"
-           "  --latency-ms N      every reply starts N ms after its request\n"
-           "  --byte-rate N       pace output at N bytes per second (0 = unlimited)\n"
-           "  --baud N            pace output like a line at N baud (8N1, N/10 bytes/s)\n"
-           "  --drop-every N      leave out every Nth reply\n"
-           "  --silent            read everything, answer nothing\n"
-           "  --verbose, -v       log each received command to stderr\n"
-           "  --status-file PATH  rewrite PATH every 20 ms with the state, the positions and\n"
-           "                      counts of what was received, one \"name value\" a line\n"
-           "  --silence-signals   SIGUSR1 makes the simulator go silent, SIGUSR2 makes it\n"
-           "                      answer again\n"
-           "  --help, -h          show this text\n";
+           "\n" +
+           optionsHelpText();
 }
 
 }  // namespace korvane::sim

@@ -1,14 +1,17 @@
-// The command line of korvane-sim.
+// The command line of the simulator: korvane-sim and `korvane sim` both read theirs here, so
+// that the two take the same options.
 #pragma once
 
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "simulator.h"
 
 namespace korvane::sim {
 
 struct CommandLine {
-    SimOptions options;  // verboseLog is left for main to set
+    SimOptions options;  // verboseLog is left for the caller to set
     bool verbose = false;
     std::string linkPath;  // empty: no symlink
     // For tests that watch the machine while another program holds the port: a file
@@ -19,10 +22,27 @@ struct CommandLine {
     bool help = false;
 };
 
-// Reads argv. False with a message in *error when an option is unknown or its value bad.
+// One option: its names, its value (none for a flag) and what it does, for the help text.
+struct OptionSpec {
+    std::string_view name;       // "--homing-ms"
+    std::string_view shortName;  // "-v", or empty
+    std::string_view valueName;  // "N", or empty for a flag
+    std::string_view help;       // lines after the first are continuation lines
+    // Stores the value (empty for a flag); false with a message in *error when it is bad.
+    bool (*apply)(std::string_view value, CommandLine* out, std::string* error);
+};
+
+std::span<const OptionSpec> optionSpecs();
+
+// Reads the words after the program name. Both "--name value" and "--name=value". False with
+// a message in *error when an option is unknown or its value bad.
+bool parseCommandLine(std::span<const std::string_view> words, CommandLine* out,
+                      std::string* error);
 bool parseCommandLine(int argc, char** argv, CommandLine* out, std::string* error);
 
-// The text of --help.
+// The option lines of the help text, one "  --name VALUE  what it does" each.
+std::string optionsHelpText();
+// The whole text of --help.
 std::string usageText(const char* program);
 
 }  // namespace korvane::sim

@@ -1,9 +1,9 @@
 // Splits the byte stream from the host into real-time commands and command lines.
 //
 // The real-time bytes ('?', '!', '~', 0x85, 0x18) act wherever they stand, also in the middle
-// of a line, and never become part of one. CR, LF or CR LF end a line; empty lines are
-// dropped (unless empty lines are asked for). Other bytes of 0x80 and above are dropped as
-// well: they are real-time commands this machine does not have.
+// of a line, and never become part of one. Other bytes of 0x80 and above are dropped: they are
+// real-time commands this machine does not have. A line end with nothing before it is an
+// empty line, reported like any other (the machine answers it).
 #pragma once
 
 #include <cstddef>
@@ -26,16 +26,21 @@ class InputSplitter {
     // Overflow stands for a line longer than kMaxLineLength, whose text is discarded.
     Event push(unsigned char byte);
 
-    // Like controllers that take CR and LF as two line ends: CR LF then ends a line and an
-    // empty one after it, which is reported as a Line event with empty text.
-    void setEmptyLines(bool report) { emptyLines_ = report; }
+    // By default CR LF is one line end, and a lone CR or a lone LF is one as well. Like
+    // controllers that take CR and LF as two line ends, `two` makes CR LF end a line and an
+    // empty one after it.
+    void setCrLfTwoLineEnds(bool two) { crLfTwoEnds_ = two; }
+
+    // Forgets the line being collected, as if its bytes had never come.
+    void discardPartialLine();
 
     static bool isRealtime(unsigned char byte);
 
   private:
     std::string line_;
     bool overflow_ = false;
-    bool emptyLines_ = false;
+    bool crLfTwoEnds_ = false;
+    bool afterCr_ = false;  // the last byte of the line stream was a CR
 };
 
 }  // namespace korvane::sim

@@ -88,6 +88,10 @@ void MachineModel::advance(TimePoint now) {
         if (needed <= seconds) {
             position_ = motion.target;
             seconds -= needed;
+            if (motion.decel) {
+                lastDecelerationEnd_ = now - std::chrono::duration_cast<Clock::duration>(
+                                                 std::chrono::duration<double>(seconds));
+            }
             motions_.pop_front();
         } else {
             const double fraction = speed * seconds / length;
@@ -114,15 +118,21 @@ std::vector<std::string> MachineModel::executeRealtime(unsigned char byte, TimeP
             feedHold();
             return {};
         case kResume:
+            deaf_ = false;
             resume();
             return {};
         case kJogCancel:
             jogsSinceCancel_ = 0;
+            latchedError_.clear();
+            if (deafAfterLateCancel_ && lateInDeceleration(now)) deaf_ = true;
             cancelJog();
             return {};
         case kSoftReset:
+            // A restart: whatever kept the machine from reading lines is gone with it.
+            deaf_ = false;
+            latchedError_.clear();
             softReset();
-            return {"Korvane sim ready"};
+            return {kBanner};
         default:
             return {};
     }
@@ -130,7 +140,37 @@ std::vector<std::string> MachineModel::executeRealtime(unsigned char byte, TimeP
 
 std::vector<std::string> MachineModel::executeLine(std::string_view line, TimePoint now) {
     advance(now);
-    if (line.empty()) return okOnEmptyLine_ ? ok() : std::vector<std::string>{};
+    const bool motionLine = line.substr(0, 3) == "$J=" || (!line.empty() && line[0] != '$');
+    std::vector<std::string> replies;
+    if (motionLine && !latchedError_.empty()) {
+        replies = {latchedError_};
+    } else if (line.empty()) {
+        replies = ok();
+    } else {
+        replies = executeCommand(line, now);
+    }
+    updateLatch(line, replies);
+    return replies;
+}
+
+std::vector<std::string> MachineModel::rejectOverlongLine(TimePoint now) {
+    advance(now);
+    std::vector<std::string> replies = error(ErrorCode::LineTooLong);
+    updateLatch({}, replies);
+    return replies;
+}
+
+void MachineModel::updateLatch(std::string_view line, const std::vector<std::string>& replies) {
+    if (!latchErrors_ || replies.empty()) return;
+    const std::string& last = replies.back();
+    if (last.rfind("error:", 0) == 0) {
+        latchedError_ = last;
+    } else if (line.empty() || (line[0] == '$' && line.substr(0, 3) != "$J=")) {
+        latchedError_.clear();
+    }
+}
+
+std::vector<std::string> MachineModel::executeCommand(std::string_view line, TimePoint now) {
     const Command command = parseCommand(line);
 
     // Queries and the emergency stop are served in every state.
@@ -162,10 +202,7 @@ std::vector<std::string> MachineModel::executeLine(std::string_view line, TimePo
         echo += settingName(setting->kind);
         return {echo + "=" + value, "ok"};
     }
-    if (std::holds_alternative<EmergencyStopCommand>(command)) {
-        enterAlarm(0);  // the command's own "ok" says what happened
-        return ok();
-    }
+    if (std::holds_alternative<EmergencyStopCommand>(command)) return executeEmergencyStop();
     if (std::holds_alternative<SleepCommand>(command)) {
         motions_.clear();
         state_ = MachineState::Sleep;
@@ -286,6 +323,90 @@ std::vector<std::string> MachineModel::executeSetPosition(const SetPositionComma
     return ok();
 }
 
+std::vector<std::string> MachineModel::executeEmergencyStop() {
+    switch (emergencyStopLine_) {
+        case EmergencyStopLine::Stops:
+            enterAlarm(0);  // the command's own "ok" says what happened
+            return ok();
+        case EmergencyStopLine::Unknown:
+            return error(ErrorCode::UnknownSetting);
+        case EmergencyStopLine::ListsSettings:
+            break;
+    }
+    std::vector<std::string> lines = settingsListing();
+    lines.emplace_back("ok");
+    return lines;
+}
+
+std::vector<std::string> MachineModel::settingsListing() const {
+    // The four settings this machine knows come first with their values; the rest are what
+    // such a controller also prints, so that the reply has the length of a real one.
+    struct Extra {
+        const char* name;
+        const char* value;
+    };
+    static constexpr Extra kAxisExtras[] = {
+        {"max_rate_mm_per_min", "5000.000"},
+        {"steps_per_mm", "800.000"},
+        {"homing/cycle", "1"},
+        {"homing/positive_direction", "false"},
+        {"homing/seek_mm_per_min", "800.000"},
+        {"homing/feed_mm_per_min", "100.000"},
+        {"homing/settle_ms", "250"},
+        {"homing/seek_scaler", "1.100"},
+        {"homing/feed_scaler", "1.100"},
+        {"motor0/limit_neg_pin", "gpio.17:low:pu"},
+        {"motor0/limit_pos_pin", "NO_PIN"},
+        {"motor0/limit_all_pin", "NO_PIN"},
+        {"motor0/hard_limits", "false"},
+        {"motor0/pulloff_mm", "1.000"},
+        {"motor0/stepstick/direction_pin", "gpio.14:low"},
+        {"motor0/stepstick/step_pin", "gpio.12"},
+        {"motor0/stepstick/disable_pin", "gpio.13:high"},
+        {"motor0/stepstick/ms1_pin", "NO_PIN"},
+        {"motor0/stepstick/ms2_pin", "NO_PIN"},
+        {"motor0/stepstick/ms3_pin", "NO_PIN"},
+        {"motor0/stepstick/reset_pin", "NO_PIN"},
+    };
+    static constexpr Extra kGeneral[] = {
+        {"$start/must_home", "false"},
+        {"$start/deactivate_parking_on_startup", "false"},
+        {"$stepping/engine", "timed"},
+        {"$stepping/idle_ms", "255"},
+        {"$stepping/pulse_us", "4"},
+        {"$stepping/direction_delay_us", "0"},
+        {"$stepping/disable_delay_us", "0"},
+        {"$report/status_interval_ms_when_idle", "0"},
+        {"$control/safety_door_pin", "NO_PIN"},
+        {"$control/feed_hold_pin", "NO_PIN"},
+        {"$control/cycle_start_pin", "NO_PIN"},
+        {"$control/reset_pin", "NO_PIN"},
+        {"$arc_tolerance_mm", "0.002"},
+        {"$junction_deviation_mm", "0.010"},
+        {"$planner_blocks", "32"},
+        {"$verbose_errors", "false"},
+        {"$enable_parking_override_control", "false"},
+        {"$use_line_numbers", "false"},
+    };
+    std::vector<std::string> lines;
+    for (const Extra& extra : kGeneral) {
+        lines.push_back(std::string(extra.name) + "=" + extra.value);
+    }
+    for (int i = 0; i < kAxisCount; ++i) {
+        const std::string prefix = std::string("$axes/") + kAxisLetters[i] + "/";
+        const AxisSettings& s = settings_[i];
+        lines.push_back(prefix +
+                        "acceleration_mm_per_sec2=" + formatFixed3(s.accelerationMmPerSec2));
+        lines.push_back(prefix + "soft_limits=" + (s.softLimits ? "true" : "false"));
+        lines.push_back(prefix + "max_travel_mm=" + formatFixed3(s.maxTravelMm));
+        lines.push_back(prefix + "homing/mpos_mm=" + formatFixed3(s.homingMposMm));
+        for (const Extra& extra : kAxisExtras) {
+            lines.push_back(prefix + extra.name + "=" + extra.value);
+        }
+    }
+    return lines;
+}
+
 std::vector<std::string> MachineModel::executeSetting(const SettingCommand& setting) {
     if (moving() || state_ == MachineState::Hold || state_ == MachineState::Home) {
         return error(ErrorCode::NotIdle);
@@ -398,6 +519,7 @@ void MachineModel::endJogUnderWay() {
 
 void MachineModel::feedHold() {
     if (!moving()) return;
+    if (holdIgnoredWhileJogging_ && state_ == MachineState::Jog) return;
     // A hold ends a jog: it slows down to a stop, then the machine is Idle and a resume
     // finds nothing to resume. Program motion is only held.
     if (jogInFront()) {
@@ -435,6 +557,20 @@ void MachineModel::decelerateJog() {
         decel.target[i] += (jog.target[i] - position_[i]) * stopping / length;
     }
     motions_.push_back(decel);
+}
+
+std::optional<MachineModel::TimePoint> MachineModel::decelerationEnd() const {
+    if (!decelerating()) return std::nullopt;
+    const Motion& decel = motions_.front();
+    const double seconds = distanceBetween(position_, decel.target) / (decel.feed / 60.0);
+    return lastAdvance_ +
+           std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+bool MachineModel::lateInDeceleration(TimePoint now) const {
+    if (const auto end = decelerationEnd()) return *end - now <= kLateCancelBeforeEnd;
+    return motions_.empty() && lastDecelerationEnd_ &&
+           now - *lastDecelerationEnd_ <= kLateCancelAfterEnd;
 }
 
 void MachineModel::enterAlarm(int alarmCode) {

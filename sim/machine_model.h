@@ -8,6 +8,7 @@
 #include <array>
 #include <chrono>
 #include <deque>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,10 +18,24 @@
 
 namespace korvane::sim {
 
+// What the line "$ES" does: controllers of this family differ.
+enum class EmergencyStopLine {
+    Stops,          // motion ends, Alarm
+    Unknown,        // not a command at all: "error:3", nothing stops
+    ListsSettings,  // prints every setting, then "ok"; nothing stops
+};
+
 class MachineModel {
   public:
     using Clock = std::chrono::steady_clock;
     using TimePoint = Clock::time_point;
+
+    // What the machine prints after a soft reset (and once it has booted).
+    static constexpr const char* kBanner = "Korvane sim ready";
+    // A cancel this close to the end of a jog deceleration, or this soon after it, can leave
+    // the machine deaf (see setDeafAfterLateCancel).
+    static constexpr std::chrono::milliseconds kLateCancelBeforeEnd{100};
+    static constexpr std::chrono::milliseconds kLateCancelAfterEnd{20};
 
     // Feed of a G0 move, units per minute.
     static constexpr double kRapidFeed = 5000.0;
@@ -33,8 +48,11 @@ class MachineModel {
     // homing cycle. Every other operation does this first.
     void advance(TimePoint now);
 
-    // The replies to one command line ("ok", "error:<n>", and what a query prints first).
+    // The replies to one command line ("ok", "error:<n>", and what a query prints first). An
+    // empty line is answered "ok".
     std::vector<std::string> executeLine(std::string_view line, TimePoint now);
+    // The reply to a line longer than the machine takes, whose text was discarded.
+    std::vector<std::string> rejectOverlongLine(TimePoint now);
     // The replies to one real-time byte: a status report for '?', nothing for the others
     // except the banner after a soft reset.
     std::vector<std::string> executeRealtime(unsigned char byte, TimePoint now);
@@ -50,8 +68,28 @@ class MachineModel {
     // Like some controllers: no answer to a status query while homing runs, one report
     // showing Home when the cycle ends (none when it fails: the "ALARM:" line says it).
     void setQuietHoming(bool quiet) { quietHoming_ = quiet; }
-    // Like controllers that take CR and LF as two line ends: an empty line gets an "ok".
-    void setOkOnEmptyLine(bool ok) { okOnEmptyLine_ = ok; }
+    void setEmergencyStopLine(EmergencyStopLine behaviour) { emergencyStopLine_ = behaviour; }
+    // Like some controllers: a jog cancel in the last moments of a jog deceleration, or just
+    // after it, leaves the machine Idle but reading no line until a resume.
+    void setDeafAfterLateCancel(bool deaf) { deafAfterLateCancel_ = deaf; }
+    // Like some controllers: a feed hold does nothing to a jog; only a jog cancel ends it.
+    void setHoldIgnoredWhileJogging(bool ignored) { holdIgnoredWhileJogging_ = ignored; }
+    // Like some controllers: after an error every motion line (jog or program) is answered
+    // with that same error, unexecuted, until an empty line, a '$' command other than a jog
+    // that succeeds, a soft reset or a jog cancel.
+    void setLatchErrors(bool latch) { latchErrors_ = latch; }
+
+    // Whether the machine, as of the last advance, reads its input: not while a jog slows
+    // down to a stop after a cancel or a hold, and not while it is deaf.
+    bool readsLines() const { return !deaf_ && !decelerating(); }
+    // When the jog deceleration under way ends (as of the last advance); none when there is
+    // none.
+    std::optional<TimePoint> decelerationEnd() const;
+    // When the most recent jog deceleration ended; lines held back behind it are read from
+    // then on.
+    std::optional<TimePoint> lastDecelerationEnd() const { return lastDecelerationEnd_; }
+    // Idle, answering status queries, but reading no line until a resume.
+    bool deaf() const { return deaf_; }
     // Jog lines taken since the most recent jog cancel arrived: after a host's final cancel
     // anything counted here would move the machine although the host asked it to stop.
     std::size_t jogsSinceLastCancel() const { return jogsSinceCancel_; }
@@ -67,11 +105,17 @@ class MachineModel {
         bool decel = false;  // the slowing down that ends a cancelled or held jog
     };
 
+    std::vector<std::string> executeCommand(std::string_view line, TimePoint now);
     std::vector<std::string> executeJog(const JogCommand& jog);
     std::vector<std::string> executeMove(const MoveCommand& move);
     std::vector<std::string> executeHome(const HomeCommand& home, TimePoint now);
     std::vector<std::string> executeSetting(const SettingCommand& setting);
     std::vector<std::string> executeSetPosition(const SetPositionCommand& command);
+    std::vector<std::string> executeEmergencyStop();
+    std::vector<std::string> settingsListing() const;
+    // Keeps the latched error up to date with a line and its replies.
+    void updateLatch(std::string_view line, const std::vector<std::string>& replies);
+    bool lateInDeceleration(TimePoint now) const;
 
     void softReset();
     void resume();
@@ -90,6 +134,10 @@ class MachineModel {
     std::string stateField() const;
     bool moving() const { return state_ == MachineState::Run || state_ == MachineState::Jog; }
     bool jogInFront() const { return !motions_.empty() && motions_.front().jog; }
+    bool decelerating() const {
+        return (state_ == MachineState::Jog || state_ == MachineState::Hold) && jogInFront() &&
+               motions_.front().decel;
+    }
     // The state to show once nothing holds the machine any more.
     MachineState restingState() const;
 
@@ -114,8 +162,15 @@ class MachineModel {
     bool homingWillFail_ = false;
     int homingAxis_ = -1;
     bool quietHoming_ = false;
-    bool okOnEmptyLine_ = false;
     std::size_t jogsSinceCancel_ = 0;
+
+    EmergencyStopLine emergencyStopLine_ = EmergencyStopLine::Stops;
+    bool deafAfterLateCancel_ = false;
+    bool holdIgnoredWhileJogging_ = false;
+    bool latchErrors_ = false;
+    bool deaf_ = false;
+    std::optional<TimePoint> lastDecelerationEnd_;
+    std::string latchedError_;  // empty: none
 
     std::vector<std::string> unsolicited_;
 };

@@ -9,6 +9,7 @@
 #include <chrono>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <utility>
@@ -56,12 +57,19 @@ struct Simulator::Impl {
         model.setHomingDuration(std::chrono::milliseconds(options.homingDurationMs));
         model.setHomingFails(options.homingFails);
         model.setQuietHoming(options.quietHoming);
-        model.setOkOnEmptyLine(options.okOnEmptyLine);
-        splitter.setEmptyLines(options.okOnEmptyLine);
+        model.setDeafAfterLateCancel(options.deafAfterLateCancel);
+        model.setHoldIgnoredWhileJogging(options.holdIgnoredWhileJogging);
+        model.setLatchErrors(options.latchErrors);
+        splitter.setCrLfTwoLineEnds(options.okOnEmptyLine);
         output.setLatency(std::chrono::milliseconds(options.replyLatencyMs));
         output.setBytesPerSecond(options.outputBytesPerSecond);
         output.setDropEveryNth(options.dropEveryNthReply);
         silent = options.silent;
+        parseDelay = std::chrono::milliseconds(std::max(options.lineParseDelayMs, 0));
+        esUnknown = options.esUnknown;
+        esListsSettings = options.esListsSettings;
+        updateEmergencyStopLine();
+        cancelDiscardsInput = options.cancelDiscardsInput;
     }
 
     void serve();
@@ -70,14 +78,24 @@ struct Simulator::Impl {
     void queueReply(const std::vector<std::string>& lines, Clock::time_point now, bool counted);
     void queueUnsolicited(Clock::time_point now);
     void flushOutput(Clock::time_point now);
-    // Reads the lines whose parse delay has passed, in the order they arrived.
+    // Reads the lines whose time has come, in the order they arrived.
     void parseDueLines(Clock::time_point now);
-    // When a line that arrived now is read: the parse delay after it arrived, or after the
-    // line before it was read, whichever is later.
+    // When the oldest unread line will be read: the parse delay after it arrived or after the
+    // line before it was read, and not before a jog deceleration has ended. None when there
+    // is no line or the machine is deaf (only input can change that).
+    std::optional<Clock::time_point> nextLineRead(Clock::time_point now);
+    // When a line that arrived now is due: the parse delay after it arrived, or after the
+    // line before it is due, whichever is later.
     Clock::time_point lineDue(Clock::time_point now) {
-        lastLineDue = std::max(now, lastLineDue) +
-                      std::chrono::milliseconds(std::max(options.lineParseDelayMs, 0));
+        lastLineDue = std::max(now, lastLineDue) + parseDelay;
         return lastLineDue;
+    }
+    // Once the boot time is over: the banner, and input is taken from then on.
+    void finishBoot(Clock::time_point now);
+    void updateEmergencyStopLine() {
+        model.setEmergencyStopLine(esUnknown         ? EmergencyStopLine::Unknown
+                                   : esListsSettings ? EmergencyStopLine::ListsSettings
+                                                     : EmergencyStopLine::Stops);
     }
     void log(const std::string& text, Clock::time_point now);
 
@@ -95,6 +113,12 @@ struct Simulator::Impl {
     OutputQueue output;
     bool silent = false;
     bool outputBlocked = false;  // the host's input buffer is full
+    Clock::duration parseDelay{};
+    bool esUnknown = false;
+    bool esListsSettings = false;
+    bool cancelDiscardsInput = false;
+    bool booting = false;
+    Clock::time_point bootEnd{};
     struct PendingLine {
         std::string text;
         bool overflow = false;
@@ -102,6 +126,7 @@ struct Simulator::Impl {
     };
     std::deque<PendingLine> pendingLines;  // received, not read yet
     Clock::time_point lastLineDue{};       // lines are read one after another, each taking its time
+    Clock::time_point nextReadEarliest{};  // a line held back delays the ones behind it
     std::vector<std::string> receivedLines;
     std::array<std::size_t, 256> realtimeCounts{};
 };
@@ -113,6 +138,7 @@ void Simulator::Impl::serve() {
         {
             std::lock_guard<std::mutex> lock(mutex);
             const Clock::time_point now = Clock::now();
+            finishBoot(now);
             model.advance(now);
             parseDueLines(now);
             queueUnsolicited(now);
@@ -124,12 +150,13 @@ void Simulator::Impl::serve() {
                 // POLLOUT: a host that never reads must not make this loop spin.
                 timeoutMs = outputBlocked ? kPollMs : std::min(dueMs, kPollMs);
             }
-            if (!pendingLines.empty()) {
-                const auto wait =
-                    std::chrono::ceil<std::chrono::milliseconds>(pendingLines.front().due - now);
+            auto waitFor = [&](Clock::time_point when) {
+                const auto wait = std::chrono::ceil<std::chrono::milliseconds>(when - now);
                 timeoutMs =
                     std::min(timeoutMs, static_cast<int>(std::max<long long>(wait.count(), 0)));
-            }
+            };
+            if (const auto read = nextLineRead(now)) waitFor(*read);
+            if (booting) waitFor(bootEnd);
         }
         pollfd p{pty.master(), POLLIN, 0};
         const int rc = poll(&p, 1, timeoutMs);
@@ -149,8 +176,14 @@ void Simulator::Impl::serve() {
 void Simulator::Impl::handleInput(const unsigned char* bytes, std::size_t count,
                                   Clock::time_point now) {
     std::lock_guard<std::mutex> lock(mutex);
+    finishBoot(now);
+    // Lines whose time came before these bytes are read first: a real-time byte among the
+    // bytes must not act before them.
+    parseDueLines(now);
     for (std::size_t i = 0; i < count; ++i) {
         InputSplitter::Event event = splitter.push(bytes[i]);
+        // A booting controller loses what comes in; it is only recorded here.
+        const bool ignored = silent || booting;
         switch (event.kind) {
             case InputSplitter::Event::Kind::None:
                 break;
@@ -158,7 +191,13 @@ void Simulator::Impl::handleInput(const unsigned char* bytes, std::size_t count,
                 ++realtimeCounts[event.byte];
                 // Status queries come several times a second; logging them drowns the rest.
                 if (event.byte != '?') log(realtimeName(event.byte), now);
-                if (silent) break;
+                if (ignored) break;
+                // At rest, such a controller's cancel empties its input buffer as well.
+                if (event.byte == 0x85 && cancelDiscardsInput &&
+                    model.snapshot(now).state == MachineState::Idle) {
+                    pendingLines.clear();
+                    splitter.discardPartialLine();
+                }
                 const std::vector<std::string> replies = model.executeRealtime(event.byte, now);
                 queueUnsolicited(now);
                 queueReply(replies, now, true);
@@ -170,12 +209,12 @@ void Simulator::Impl::handleInput(const unsigned char* bytes, std::size_t count,
                     if (receivedLines.size() >= kMaxRecordedLines) receivedLines.clear();
                     receivedLines.push_back(event.line);
                 }
-                if (silent) break;
+                if (ignored) break;
                 pendingLines.push_back(PendingLine{std::move(event.line), false, lineDue(now)});
                 break;
             case InputSplitter::Event::Kind::Overflow:
                 log("(line too long)", now);
-                if (silent) break;
+                if (ignored) break;
                 pendingLines.push_back(PendingLine{{}, true, lineDue(now)});
                 break;
         }
@@ -184,18 +223,38 @@ void Simulator::Impl::handleInput(const unsigned char* bytes, std::size_t count,
     flushOutput(now);
 }
 
+void Simulator::Impl::finishBoot(Clock::time_point now) {
+    if (!booting || now < bootEnd) return;
+    booting = false;
+    // The bytes of a line cut by the end of the boot are half a line: the controller lost
+    // the rest.
+    splitter.discardPartialLine();
+    if (!silent) queueReply({MachineModel::kBanner}, bootEnd, false);
+}
+
+std::optional<Clock::time_point> Simulator::Impl::nextLineRead(Clock::time_point now) {
+    if (pendingLines.empty()) return std::nullopt;
+    model.advance(now);
+    if (model.deaf()) return std::nullopt;
+    Clock::time_point read = std::max(pendingLines.front().due, nextReadEarliest);
+    if (const auto end = model.decelerationEnd()) return std::max(read, *end);
+    if (const auto end = model.lastDecelerationEnd()) read = std::max(read, *end);
+    return read;
+}
+
 void Simulator::Impl::parseDueLines(Clock::time_point now) {
-    while (!pendingLines.empty() && pendingLines.front().due <= now) {
+    for (;;) {
+        const std::optional<Clock::time_point> read = nextLineRead(now);
+        if (!read || *read > now) return;
         const PendingLine line = std::move(pendingLines.front());
         pendingLines.pop_front();
-        if (line.overflow) {
-            queueReply({"error:" + std::to_string(static_cast<int>(ErrorCode::LineTooLong))},
-                       line.due, true);
-            continue;
-        }
-        const std::vector<std::string> replies = model.executeLine(line.text, line.due);
-        queueUnsolicited(line.due);
-        queueReply(replies, line.due, true);
+        // A line read late (after a deceleration, a deaf spell) delays the ones behind it,
+        // which are read one parse delay after another as usual.
+        nextReadEarliest = *read + (*read > line.due ? parseDelay : Clock::duration{});
+        const std::vector<std::string> replies =
+            line.overflow ? model.rejectOverlongLine(*read) : model.executeLine(line.text, *read);
+        queueUnsolicited(*read);
+        queueReply(replies, *read, true);
     }
 }
 
@@ -257,6 +316,11 @@ bool Simulator::start() {
     }
     impl_->devicePath = impl_->pty.slavePath();
     impl_->stopRequested.store(false);
+    {
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        impl_->booting = impl_->options.bootMs > 0;
+        impl_->bootEnd = Clock::now() + std::chrono::milliseconds(impl_->options.bootMs);
+    }
     try {
         impl_->thread = std::thread(&Impl::serve, impl_.get());
     } catch (const std::system_error& e) {
@@ -359,13 +423,59 @@ void Simulator::setHomingFails(bool fails) {
 
 void Simulator::setOkOnEmptyLine(bool ok) {
     std::lock_guard<std::mutex> lock(impl_->mutex);
-    impl_->model.setOkOnEmptyLine(ok);
-    impl_->splitter.setEmptyLines(ok);
+    impl_->splitter.setCrLfTwoLineEnds(ok);
+}
+
+void Simulator::setLineParseDelayMs(int ms) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->parseDelay = std::chrono::milliseconds(std::max(ms, 0));
+}
+
+void Simulator::setDeafAfterLateCancel(bool deaf) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->model.setDeafAfterLateCancel(deaf);
+}
+
+void Simulator::setEsUnknown(bool unknown) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->esUnknown = unknown;
+    impl_->updateEmergencyStopLine();
+}
+
+void Simulator::setEsListsSettings(bool lists) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->esListsSettings = lists;
+    impl_->updateEmergencyStopLine();
+}
+
+void Simulator::setHoldIgnoredWhileJogging(bool ignored) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->model.setHoldIgnoredWhileJogging(ignored);
+}
+
+void Simulator::setLatchErrors(bool latch) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->model.setLatchErrors(latch);
+}
+
+void Simulator::setCancelDiscardsInput(bool discards) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->cancelDiscardsInput = discards;
 }
 
 std::size_t Simulator::jogsSinceLastCancel() const {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     return impl_->model.jogsSinceLastCancel();
+}
+
+bool Simulator::deaf() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->model.deaf();
+}
+
+std::size_t Simulator::unreadLines() const {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    return impl_->pendingLines.size();
 }
 
 void Simulator::setHomingDurationMs(int ms) {

@@ -16,16 +16,19 @@
 //     0x85 jog cancel: the jog under way slows down to a stop and the jogs queued behind it
 //          are dropped; nothing at all in Idle or during program motion
 //     0x18 soft reset
-//   lines (ended by CR, LF or both; answered "ok" or "error:<n>", replies end in CR LF), each
-//   read a short while (the parse delay) after its last byte arrived or after the line
-//   before it was read, as a controller reads its input buffer only when it gets to it: a
-//   real-time byte can overtake a line.
+//   lines (ended by CR LF, or by a lone CR or LF; answered "ok" or "error:<n>", replies end
+//   in CR LF), each read a short while (the parse delay) after its last byte arrived or after
+//   the line before it was read, as a controller reads its input buffer only when it gets to
+//   it: a real-time byte can overtake a line. While a jog slows down to a stop after a jog
+//   cancel or a feed hold, no line is read at all: a line waits until the machine stands.
+//     (empty line)                               "ok"
 //     $J=G90 <axis><value> F<feed>, $J=G91 ...   absolute / relative jog of one axis; a jog
-//                                                taken while another runs (or slows down
-//                                                after a cancel) queues behind it
+//                                                taken while another runs queues behind it
 //     G0/G1/G90/G91 <axis words> [F<feed>]       program motion, shown as Run
 //     $H, $H<axis>                               homing cycle (the way out of Alarm)
-//     $ES                                        emergency stop: motion ends, Alarm
+//     $ES                                        emergency stop: motion ends, Alarm (or, as
+//                                                some controllers do, an unknown command or
+//                                                a listing of the settings)
 //     $X                                         clears an Alarm without homing
 //     $MPos=<axis><value>                        sets a machine position
 //     $axes/<axis>/acceleration_mm_per_sec2=<v>, .../soft_limits=true|false,
@@ -33,6 +36,9 @@
 //     $device_uuid                               "device_uuid=<uuid>" then "ok"
 //     $SLP                                       Sleep (only a soft reset leaves it)
 //     $C                                         toggles Check (motion is accepted, not run)
+// The options below add the habits of particular controllers: two line ends in CR LF, a deaf
+// spell after a late jog cancel, a feed hold that leaves jogs alone, latched errors, a cancel
+// that empties the input buffer, a boot time.
 // Error numbers: see ErrorCode below.
 //
 // Soft limits: when enabled on an axis, a jog or move whose target for that axis lies
@@ -76,12 +82,24 @@ struct SimOptions {
     // How long "Home" shows before the cycle ends. A host sees the cycle only through its
     // status queries, so keep it well above the time the host takes for its first one.
     int homingDurationMs = 1500;
-    bool homingFails = false;      // the cycle ends in Alarm instead of Idle
-    bool quietHoming = false;      // no answer to "?" while homing; one Home report at its end
-    bool okOnEmptyLine = false;    // CR and LF are two line ends, and an empty line gets "ok"
-    int lineParseDelayMs = 5;      // a line is read this long after it arrived (or after the
-                                   // line before it was read)
-    int replyLatencyMs = 0;        // every reply starts this long after its request arrived
+    bool homingFails = false;    // the cycle ends in Alarm instead of Idle
+    bool quietHoming = false;    // no answer to "?" while homing; one Home report at its end
+    bool okOnEmptyLine = false;  // CR and LF are two line ends: "X\r\n" is X and an empty
+                                 // line, each answered (by default CR LF is one line end)
+    int lineParseDelayMs = 5;    // a line is read this long after it arrived (or after the
+                                 // line before it was read)
+    // A jog cancel in the last 100 ms of a jog deceleration, or within 20 ms after it, leaves
+    // the machine Idle but reading no line (status queries are answered) until a resume '~'.
+    bool deafAfterLateCancel = false;
+    bool esUnknown = false;                // "$ES" is an unknown command: "error:3"
+    bool esListsSettings = false;          // "$ES" lists the settings, then "ok"; stops nothing
+    bool holdIgnoredWhileJogging = false;  // '!' does nothing to a jog; only 0x85 ends it
+    // After an "error:<n>", every jog and program line gets the same error, unexecuted, until
+    // an empty line, a successful '$' command other than a jog, 0x18 or 0x85.
+    bool latchErrors = false;
+    bool cancelDiscardsInput = false;  // 0x85 at rest discards every line not read yet
+    int bootMs = 0;          // input is ignored this long after start(), then the banner is printed
+    int replyLatencyMs = 0;  // every reply starts this long after its request arrived
     int outputBytesPerSecond = 0;  // paces output like a baud rate (0 = unlimited)
     bool silent = false;           // acts on nothing and answers nothing (lines are still recorded)
     int dropEveryNthReply = 0;     // leaves out every Nth reply (0 = none)
@@ -133,6 +151,10 @@ class Simulator {
     // Jog lines taken since the last jog cancel arrived: after a host's final cancel, what
     // is counted here moved (or will move) the machine although the host asked it to stop.
     std::size_t jogsSinceLastCancel() const;
+    // Deaf after a late jog cancel: reads no line until a resume (see deafAfterLateCancel).
+    bool deaf() const;
+    // Lines received and not read yet (held back by the parse delay, a deceleration, ...).
+    std::size_t unreadLines() const;
     void clearReceived();
 
     // Changes at run time, from any thread.
@@ -143,6 +165,14 @@ class Simulator {
     void setHomingFails(bool fails);
     void setHomingDurationMs(int ms);
     void setOkOnEmptyLine(bool ok);
+    // For lines that arrive from now on; several seconds make every reply that late.
+    void setLineParseDelayMs(int ms);
+    void setDeafAfterLateCancel(bool deaf);
+    void setEsUnknown(bool unknown);
+    void setEsListsSettings(bool lists);
+    void setHoldIgnoredWhileJogging(bool ignored);
+    void setLatchErrors(bool latch);
+    void setCancelDiscardsInput(bool discards);
     void forceAlarm();                           // as an alarm input would: motion stops
     void setDoorOpen(bool open);                 // safety door: open stops motion (Door)
     void setLimitPins(std::array<int, 4> pins);  // the values reported after "Lim:"

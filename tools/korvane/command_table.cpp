@@ -29,26 +29,14 @@ std::vector<Subcommand> commandTable() {
          {{"--homing-ms", true, "N"}, {"--verbose", false, ""}},
          runDemo},
         {"sim",
-         "[--link PATH] [--verbose] [--uuid U] [--homing-ms N] [--homing-fails] "
-         "[--latency-ms N] [--byte-rate N]",
+         "[options]",
          "run the simulated controller in the foreground and print its port",
          "Prints the simulator's port on the first line, then serves it until SIGINT or\n"
-         "SIGTERM.\n\n"
-         "  --link PATH        also make PATH a symlink to the port (removed on exit)\n"
-         "  --verbose          log every command received to stderr\n"
-         "  --uuid U           the device UUID to report\n"
-         "  --homing-ms N      how long a homing cycle takes (default 1500)\n"
-         "  --homing-fails     homing cycles end in Alarm\n"
-         "  --latency-ms N     delay before every reply\n"
-         "  --byte-rate N      pace output to N bytes per second, like a slow line\n",
-         {{"--link", true, "PATH"},
-          {"--verbose", false, ""},
-          {"--uuid", true, "U"},
-          {"--homing-ms", true, "N"},
-          {"--homing-fails", false, ""},
-          {"--latency-ms", true, "N"},
-          {"--byte-rate", true, "N"}},
-         runSim},
+         "SIGTERM. Takes the options of korvane-sim:\n\n" +
+             simOptionsHelp(),
+         {},
+         runSim,
+         true},
         {"status",
          "--port PORT [--baud N] [--json]",
          "machine state, positions, feed and limit values",

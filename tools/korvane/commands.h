@@ -2,6 +2,7 @@
 #pragma once
 
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -16,6 +17,8 @@ struct Invocation {
     const Subcommand& command;
     const Arguments& args;
     Console& console;
+    // The words after the subcommand as given, for a subcommand that reads its own options.
+    std::span<const std::string> words;
 
     // Prints the problem and the subcommand's usage on stderr; returns kExitUsage.
     int usageError(std::string_view problem) const;
@@ -27,9 +30,12 @@ struct Subcommand {
     std::string_view name;
     std::string_view synopsis;  // the options, as the usage line shows them
     std::string_view summary;   // one line for "korvane --help"
-    std::string_view details;   // what the options mean, for "korvane <name> --help"
+    std::string details;        // what the options mean, for "korvane <name> --help"
     std::vector<OptionInfo> options;
     CommandFunction run;
+    // The subcommand reads `words` with a parser of its own (sim: the simulator's, so that it
+    // takes exactly what korvane-sim takes); `options` is then empty and unused.
+    bool ownParser = false;
 };
 
 // Every subcommand, in the order "korvane --help" lists them.
@@ -61,6 +67,8 @@ int runTravel(const Invocation& call);
 int runVelocity(const Invocation& call);
 int runPendant(const Invocation& call);
 int runSim(const Invocation& call);
+// What `korvane sim --help` says about its options.
+std::string simOptionsHelp();
 int runDemo(const Invocation& call);
 
 }  // namespace korvane::tool

@@ -24,6 +24,7 @@ class Console {
     // The text wrapped in the colour's escape codes, or unchanged without colours.
     std::string paint(std::string_view text, Colour colour) const;
     bool terminal() const { return terminal_; }
+    std::FILE* outputStream() const { return out_; }
     std::FILE* errorStream() const { return err_; }
 
   private:

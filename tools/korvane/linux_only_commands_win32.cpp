@@ -19,6 +19,10 @@ int linuxOnly(const Invocation& call, const char* needs) {
 
 }  // namespace
 
+std::string simOptionsHelp() {
+    return "  (none on Windows)\n";
+}
+
 int runSim(const Invocation& call) {
     return linuxOnly(call, "the simulated controller needs a pseudo-terminal");
 }

@@ -35,8 +35,8 @@ int main(int argc, char** argv) {
     const std::vector<std::string> words(argv + 2, argv + argc);
     Arguments args;
     std::string problem;
-    const Invocation call{*command, args, console};
-    if (!parseArguments(words, command->options, &args, &problem)) {
+    const Invocation call{*command, args, console, words};
+    if (!command->ownParser && !parseArguments(words, command->options, &args, &problem)) {
         return call.usageError(problem);
     }
     if (args.has("--help")) {
