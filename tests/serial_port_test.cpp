@@ -23,10 +23,11 @@ using test::ScriptedController;
 
 using test::msSince;
 
-// Linux opens a serial port with software flow control and newline translation on: the
-// library turns off every kind of input processing, and keeps hardware flow control as the
-// driver has it.
-TEST(SerialPortOpen, AppliesRaw8N1AtTheBaudRateWithoutSoftwareFlowControl) {
+// Linux opens a serial port with software flow control and newline translation on, and an
+// earlier program may have left hardware flow control on: the library turns off every kind
+// of input processing and both kinds of flow control. A pty keeps CRTSCTS as set, so the
+// check below sees what the library did, not what the pty ignores.
+TEST(SerialPortOpen, AppliesRaw8N1AtTheBaudRateWithoutAnyFlowControl) {
     PtyPair pty(PtyPair::Settings::SerialDefaults);
     int slave = ::open(pty.slavePath().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(slave, 0);
@@ -36,6 +37,10 @@ TEST(SerialPortOpen, AppliesRaw8N1AtTheBaudRateWithoutSoftwareFlowControl) {
     before.c_iflag |= IXANY | INLCR | ISTRIP;
     before.c_cflag |= PARENB | CSTOPB | CRTSCTS;
     tcsetattr(slave, TCSANOW, &before);
+    termios kept{};
+    tcgetattr(slave, &kept);
+    ASSERT_NE(kept.c_cflag & CRTSCTS, 0u)
+        << "the pty must keep CRTSCTS for this test to mean anything";
 
     SerialPort port;
     ASSERT_TRUE(port.open(pty.slavePathWide().c_str(), 115200));
@@ -48,7 +53,7 @@ TEST(SerialPortOpen, AppliesRaw8N1AtTheBaudRateWithoutSoftwareFlowControl) {
     EXPECT_EQ(after.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
     EXPECT_EQ(after.c_oflag & OPOST, 0u);
     EXPECT_EQ(after.c_iflag & (IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP), 0u);
-    EXPECT_NE(after.c_cflag & CRTSCTS, 0u) << "hardware flow control stays as the driver had it";
+    EXPECT_EQ(after.c_cflag & CRTSCTS, 0u);
     ::close(slave);
 }
 
@@ -165,6 +170,23 @@ TEST(SerialPortIo, ReadWaitsForItsTimeLimitOrReturnsAtOnce) {
     EXPECT_EQ(port.readBytes(&byte, 1, 2000), 1u);
     EXPECT_EQ(byte, 'b');
     EXPECT_LT(msSince(start), 1000);
+}
+
+// A read of many bytes hands out what has arrived instead of waiting to fill the count, and a
+// wait ends with the first byte rather than at the limit.
+TEST(SerialPortIo, ALargeReadReturnsWhatArrivedWithoutWaitingForMore) {
+    PtyPair pty;
+    ScriptedController controller(pty);
+    SerialPort port;
+    ASSERT_TRUE(port.open(pty.slavePathWide().c_str(), 115200));
+    char bytes[64] = {};
+    controller.sendScript(test::replyAfter(200, "late"));
+    auto start = test::Clock::now();
+    const std::uint32_t got = port.readBytes(bytes, sizeof bytes, 5000);
+    ASSERT_GE(got, 1u);
+    EXPECT_GE(msSince(start), 100);
+    EXPECT_LT(msSince(start), 2500);
+    EXPECT_EQ(std::string(bytes, got), std::string("late").substr(0, got));
 }
 
 TEST(SerialPortIo, PurgeInputDropsWhatWasReceivedIncludingReadAhead) {

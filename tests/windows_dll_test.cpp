@@ -93,11 +93,20 @@ TEST_P(WindowsDllPorts, SmokeConnectsWithOneProbeByte) {
 
 INSTANTIATE_TEST_SUITE_P(LowAndHigh, WindowsDllPorts, ::testing::Values(3, 10), comPortName);
 
-// A port whose driver has XON/XOFF flow control on: the DLL's open turns it off (Wine carries
-// the device-control block's fOutX and fInX to the pty's IXON and IXOFF), so a stray XOFF
-// from the controller could not stop its writes.
-TEST_F(WindowsDll, ConnectTurnsOffSoftwareFlowControl) {
+// A port whose driver has XON/XOFF and RTS/CTS flow control on: the DLL's open turns both
+// off (Wine carries the device-control block's fOutX and fInX to the pty's IXON and IXOFF,
+// and fOutxCtsFlow with an RTS handshake to CRTSCTS), so neither a stray XOFF nor a CTS line
+// the board never raises could stop its writes. The open reads the settings back and fails
+// on any difference, so a passing smoke run also means Wine reported them as set.
+TEST_F(WindowsDll, ConnectTurnsOffSoftwareAndHardwareFlowControl) {
     PtyPair pty(PtyPair::Settings::SerialDefaults);
+    termios before{};
+    ASSERT_EQ(tcgetattr(pty.master(), &before), 0);
+    before.c_cflag |= CRTSCTS;
+    ASSERT_EQ(tcsetattr(pty.master(), TCSANOW, &before), 0);
+    ASSERT_EQ(tcgetattr(pty.master(), &before), 0);
+    ASSERT_NE(before.c_cflag & CRTSCTS, 0u) << "the pty must keep CRTSCTS for this test";
+    ASSERT_NE(before.c_iflag & IXON, 0u);
     ScriptedController controller(pty);
     controller.answerQueries("<Idle|MPos:0.000,0.000,0.000|FS:0,0>\r\n");
     const ProgramRun run = runOn("smoke", 11, pty.slavePath());
@@ -105,6 +114,9 @@ TEST_F(WindowsDll, ConnectTurnsOffSoftwareFlowControl) {
     termios after{};
     ASSERT_EQ(tcgetattr(pty.master(), &after), 0);
     EXPECT_EQ(after.c_iflag & (IXON | IXOFF), 0u) << run.output;
+    EXPECT_EQ(after.c_cflag & CRTSCTS, 0u) << run.output;
+    EXPECT_EQ(after.c_cflag & (CSIZE | PARENB | CSTOPB), static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(cfgetospeed(&after), static_cast<speed_t>(B115200));
 }
 
 // A missing port fails at once; a silent one only through the probe's time-out, which

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "serial/read_ahead.h"
+
 namespace korvane {
 
 class SerialPort {
@@ -25,16 +27,17 @@ class SerialPort {
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // Opens the port exclusively at baudRate, 8 data bits, no parity, one stop bit, every other
-    // line setting as the driver has it. False on any failure, with nothing left open.
+    // Opens the port exclusively at baudRate, 8 data bits, no parity, one stop bit, no flow
+    // control of any kind, and checks that the driver kept every one of those settings.
+    // False on any failure, with nothing left open.
     bool open(const wchar_t* portName, std::int32_t baudRate);
     // Releases the port; safe to call any number of times.
     void close();
     bool isOpen() const;
 
-    // Discards pending output and unread input.
+    // Discards pending output and unread input (the port's read-ahead included).
     void purgeAll();
-    // Discards unread input only.
+    // Discards unread input only (the port's read-ahead included).
     void purgeInput();
 
     // Reads up to count bytes, waiting at most timeoutMs for them. Returns the number read;
@@ -59,15 +62,14 @@ class SerialPort {
   private:
 #if defined(_WIN32)
     NativeHandle handle_ = reinterpret_cast<NativeHandle>(static_cast<std::intptr_t>(-1));
+    // The read time limit the driver holds now: time-outs are set again only when a caller
+    // asks for a different limit.
+    std::uint32_t readLimitMs_ = 0;
 #else
     NativeHandle handle_ = -1;
     bool writeAll(const void* bytes, std::size_t length);
-    // Bytes already read from the device but not yet handed out: reading what is available
-    // in one system call instead of one call per byte.
-    unsigned char inbox_[256] = {};
-    std::size_t inboxBegin_ = 0;
-    std::size_t inboxEnd_ = 0;
 #endif
+    ReadAhead readAhead_;
 };
 
 }  // namespace korvane

@@ -48,13 +48,18 @@ bool baudToSpeed(std::int32_t baud, speed_t* speed) {
 constexpr tcflag_t kInputOff = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
                                IXOFF | IXANY | INPCK | IMAXBEL;
 constexpr tcflag_t kLocalOff = ECHO | ECHONL | ICANON | ISIG | IEXTEN;
+// No hardware flow control either. A CRTSCTS left on by an earlier program makes every write
+// wait for CTS, which a controller board without the line wired (or an adapter that leaves
+// it floating) never raises: the emergency stop would sit in the output queue until the
+// write budget runs out.
+constexpr tcflag_t kControlOff = PARENB | CSTOPB | CRTSCTS;
 
-// Raw 8N1: no line editing, echo, signals, newline translation or software flow control.
+// Raw 8N1: no line editing, echo, signals, newline translation or flow control.
 void makeRaw(termios* tio, speed_t speed) {
     tio->c_iflag &= ~kInputOff;
     tio->c_oflag &= ~static_cast<tcflag_t>(OPOST);
     tio->c_lflag &= ~kLocalOff;
-    tio->c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
+    tio->c_cflag &= ~static_cast<tcflag_t>(CSIZE | kControlOff);
     tio->c_cflag |= CS8 | CREAD | CLOCAL;
     tio->c_cc[VMIN] = 1;
     tio->c_cc[VTIME] = 0;
@@ -66,7 +71,7 @@ void makeRaw(termios* tio, speed_t speed) {
 bool lineSettingsTook(const termios& actual, speed_t speed) {
     return (actual.c_iflag & kInputOff) == 0 && (actual.c_oflag & OPOST) == 0 &&
            (actual.c_lflag & kLocalOff) == 0 && (actual.c_cflag & CSIZE) == CS8 &&
-           (actual.c_cflag & (PARENB | CSTOPB)) == 0 && cfgetispeed(&actual) == speed &&
+           (actual.c_cflag & kControlOff) == 0 && cfgetispeed(&actual) == speed &&
            cfgetospeed(&actual) == speed;
 }
 
@@ -108,7 +113,7 @@ bool SerialPort::open(const wchar_t* portName, std::int32_t baudRate) {
         return false;
     }
     handle_ = fd;
-    inboxBegin_ = inboxEnd_ = 0;
+    readAhead_.clear();
     return true;
 }
 
@@ -116,7 +121,7 @@ void SerialPort::close() {
     if (handle_ == -1) return;
     ::close(handle_);  // also drops the flock
     handle_ = -1;
-    inboxBegin_ = inboxEnd_ = 0;
+    readAhead_.clear();
 }
 
 bool SerialPort::isOpen() const {
@@ -126,32 +131,28 @@ bool SerialPort::isOpen() const {
 void SerialPort::purgeAll() {
     if (handle_ == -1) return;
     tcflush(handle_, TCIOFLUSH);
-    inboxBegin_ = inboxEnd_ = 0;
+    readAhead_.clear();
 }
 
 void SerialPort::purgeInput() {
     if (handle_ == -1) return;
     tcflush(handle_, TCIFLUSH);
-    inboxBegin_ = inboxEnd_ = 0;
+    readAhead_.clear();
 }
 
 std::uint32_t SerialPort::readBytes(void* buffer, std::uint32_t count, std::uint32_t timeoutMs) {
     if (handle_ == -1 || buffer == nullptr || count == 0) return 0;
-    if (inboxBegin_ == inboxEnd_) {
-        inboxBegin_ = inboxEnd_ = 0;
+    if (readAhead_.empty()) {
+        unsigned char* area = readAhead_.fillArea();
         if (!waitFor(handle_, POLLIN, tickCount32(), timeoutMs)) return 0;
         ssize_t got;
         do {
-            got = ::read(handle_, inbox_, sizeof inbox_);
+            got = ::read(handle_, area, ReadAhead::kCapacity);
         } while (got < 0 && errno == EINTR);
         if (got <= 0) return 0;
-        inboxEnd_ = static_cast<std::size_t>(got);
+        readAhead_.filled(static_cast<std::size_t>(got));
     }
-    std::size_t n = inboxEnd_ - inboxBegin_;
-    if (n > count) n = count;
-    std::memcpy(buffer, inbox_ + inboxBegin_, n);
-    inboxBegin_ += n;
-    return static_cast<std::uint32_t>(n);
+    return static_cast<std::uint32_t>(readAhead_.take(buffer, count));
 }
 
 bool SerialPort::writeAll(const void* bytes, std::size_t length) {

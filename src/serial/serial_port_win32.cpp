@@ -1,8 +1,6 @@
 // SerialPort on a Windows COM port: synchronous Win32 serial calls.
 #include <windows.h>
 
-#include <cstdio>
-
 #include "serial/port_name.h"
 #include "serial/serial_port.h"
 
@@ -14,18 +12,114 @@ HANDLE native(SerialPort::NativeHandle h) {
     return static_cast<HANDLE>(h);
 }
 
-// Reads return as soon as a byte is there, or after timeoutMs with none. Writes get a
-// bounded budget instead of the platform's "no time-out" (both write totals zero), so that
-// a write the device never takes cannot hold the connection for ever. False when the driver
-// refused them: a read must never run with time-outs other than these.
-bool setTimeouts(HANDLE h, DWORD interval, DWORD readConstant) {
+// The read limit set at open: the wait the protocol uses for one byte.
+constexpr std::uint32_t kOpeningReadLimitMs = 50;
+
+// Reads wait for one byte at most the caller's limit: no interval time-out, multiplier 0,
+// constant = the limit, which the documentation defines for every driver (the read ends when
+// its count is met or the constant has passed). Bytes already received are counted first
+// (ClearCommError) and taken in one read of exactly that many, which ends at once; only
+// when none are there does the port read a single byte and wait. So one refill takes
+// everything that has arrived, and a wait returns with the first byte.
+//
+// The modes meant to do this in one call do not under Wine 8 on a pty: with interval and
+// multiplier MAXDWORD, and with interval MAXDWORD and multiplier 0, a read of more than one
+// byte waits the whole constant although bytes are there; an interval time-out of 1 ms
+// returns at once there but waits a timer tick per read on Windows.
+//
+// Writes get a bounded budget instead of the platform's "no time-out" (both write totals
+// zero), so that a write the device never takes cannot hold the connection for ever.
+COMMTIMEOUTS timeoutsFor(std::uint32_t readLimitMs) {
     COMMTIMEOUTS t{};
-    t.ReadIntervalTimeout = interval;
+    t.ReadIntervalTimeout = 0;
     t.ReadTotalTimeoutMultiplier = 0;
-    t.ReadTotalTimeoutConstant = readConstant;
+    t.ReadTotalTimeoutConstant = readLimitMs;
     t.WriteTotalTimeoutMultiplier = SerialPort::kWriteTimeoutPerByteMs;
     t.WriteTotalTimeoutConstant = SerialPort::kWriteTimeoutConstantMs;
-    return SetCommTimeouts(h, &t) != 0;
+    return t;
+}
+
+bool sameTimeouts(const COMMTIMEOUTS& a, const COMMTIMEOUTS& b) {
+    return a.ReadIntervalTimeout == b.ReadIntervalTimeout &&
+           a.ReadTotalTimeoutMultiplier == b.ReadTotalTimeoutMultiplier &&
+           a.ReadTotalTimeoutConstant == b.ReadTotalTimeoutConstant &&
+           a.WriteTotalTimeoutMultiplier == b.WriteTotalTimeoutMultiplier &&
+           a.WriteTotalTimeoutConstant == b.WriteTotalTimeoutConstant;
+}
+
+// 8N1, binary, and no flow control of any kind: with XON/XOFF one stray 0x13 from the
+// controller, and with CTS or DSR handshaking a line the board does not drive, would stop
+// every write, the emergency stop included. No abort on error: with it, one framing or
+// overrun error would fail every later read and write until the error is cleared. No NUL
+// stripping and no error character: the bytes arrive as sent.
+//
+// DTR and RTS are asserted and left steady. Many controller boards reset when DTR changes;
+// Windows drivers raise DTR when the port opens, so asserting it keeps the line where the
+// open left it instead of making a second edge, and USB boards often send nothing until the
+// host asserts DTR. RTS is asserted as a plain output, not used as a handshake.
+//
+// fTXContinueOnXoff only matters when the driver itself sends XOFF (fInX); with fInX off it is
+// left FALSE, which is also what a driver reports for a port without input flow control.
+void applyLineSettings(DCB* dcb, std::int32_t baudRate) {
+    dcb->BaudRate = static_cast<DWORD>(baudRate);
+    dcb->ByteSize = 8;
+    dcb->Parity = NOPARITY;
+    dcb->StopBits = ONESTOPBIT;
+    dcb->fBinary = TRUE;
+    dcb->fParity = FALSE;
+    dcb->fOutxCtsFlow = FALSE;
+    dcb->fOutxDsrFlow = FALSE;
+    dcb->fDtrControl = DTR_CONTROL_ENABLE;
+    dcb->fDsrSensitivity = FALSE;
+    dcb->fTXContinueOnXoff = FALSE;
+    dcb->fOutX = FALSE;
+    dcb->fInX = FALSE;
+    dcb->fErrorChar = FALSE;
+    dcb->fNull = FALSE;
+    dcb->fRtsControl = RTS_CONTROL_ENABLE;
+    dcb->fAbortOnError = FALSE;
+}
+
+// SetCommState succeeds on drivers that quietly keep a setting of their own, so what the
+// driver holds is read back and compared, field by field, with what was asked.
+bool lineSettingsTook(const DCB& actual, const DCB& wanted) {
+    return actual.BaudRate == wanted.BaudRate && actual.ByteSize == wanted.ByteSize &&
+           actual.Parity == wanted.Parity && actual.StopBits == wanted.StopBits &&
+           actual.fBinary == wanted.fBinary && actual.fParity == wanted.fParity &&
+           actual.fOutxCtsFlow == wanted.fOutxCtsFlow &&
+           actual.fOutxDsrFlow == wanted.fOutxDsrFlow && actual.fDtrControl == wanted.fDtrControl &&
+           actual.fDsrSensitivity == wanted.fDsrSensitivity &&
+           actual.fTXContinueOnXoff == wanted.fTXContinueOnXoff && actual.fOutX == wanted.fOutX &&
+           actual.fInX == wanted.fInX && actual.fErrorChar == wanted.fErrorChar &&
+           actual.fNull == wanted.fNull && actual.fRtsControl == wanted.fRtsControl &&
+           actual.fAbortOnError == wanted.fAbortOnError;
+}
+
+bool configureLine(HANDLE h, std::int32_t baudRate) {
+    if (baudRate <= 0) return false;
+    DCB wanted{};
+    wanted.DCBlength = sizeof(DCB);
+    if (!GetCommState(h, &wanted)) return false;  // not a serial device
+    applyLineSettings(&wanted, baudRate);
+    if (!SetCommState(h, &wanted)) return false;
+    DCB actual{};
+    actual.DCBlength = sizeof(DCB);
+    if (!GetCommState(h, &actual) || !lineSettingsTook(actual, wanted)) return false;
+
+    COMMTIMEOUTS timeouts = timeoutsFor(kOpeningReadLimitMs);
+    if (!SetCommTimeouts(h, &timeouts)) return false;
+    COMMTIMEOUTS held{};
+    return GetCommTimeouts(h, &held) && sameTimeouts(held, timeouts);
+}
+
+// Bytes the driver has received and no read has taken yet; 0 when it cannot tell. Also clears
+// a pending line error, which a driver that aborts on errors would otherwise keep failing
+// every read with.
+DWORD bytesWaiting(HANDLE h) {
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(h, &errors, &status)) return 0;
+    return status.cbInQue;
 }
 
 bool writeAll(HANDLE h, const void* bytes, DWORD length) {
@@ -43,27 +137,12 @@ bool SerialPort::open(const wchar_t* portName, std::int32_t baudRate) {
     handle_ =
         CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (native(handle_) == INVALID_HANDLE_VALUE) return false;
-
-    DCB dcb{};
-    dcb.DCBlength = sizeof(DCB);
-    if (!GetCommState(native(handle_), &dcb)) {
+    if (!configureLine(native(handle_), baudRate)) {
         close();
         return false;
     }
-    dcb.BaudRate = static_cast<DWORD>(baudRate);
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    // No software flow control: one stray XOFF from the controller would stop every write,
-    // the emergency stop included. No abort on error: with it, one framing or overrun error
-    // would fail every later read and write until the error is cleared.
-    dcb.fOutX = FALSE;
-    dcb.fInX = FALSE;
-    dcb.fAbortOnError = FALSE;
-    if (!SetCommState(native(handle_), &dcb) || !setTimeouts(native(handle_), 50, 100)) {
-        close();
-        return false;
-    }
+    readLimitMs_ = kOpeningReadLimitMs;
+    readAhead_.clear();
     return true;
 }
 
@@ -71,6 +150,7 @@ void SerialPort::close() {
     if (native(handle_) == INVALID_HANDLE_VALUE) return;
     CloseHandle(native(handle_));
     handle_ = INVALID_HANDLE_VALUE;
+    readAhead_.clear();
 }
 
 bool SerialPort::isOpen() const {
@@ -80,24 +160,42 @@ bool SerialPort::isOpen() const {
 void SerialPort::purgeAll() {
     if (!isOpen()) return;
     PurgeComm(native(handle_), PURGE_TXCLEAR | PURGE_RXCLEAR);
+    readAhead_.clear();
 }
 
 void SerialPort::purgeInput() {
     if (!isOpen()) return;
     PurgeComm(native(handle_), PURGE_RXCLEAR);
+    readAhead_.clear();
 }
 
 std::uint32_t SerialPort::readBytes(void* buffer, std::uint32_t count, std::uint32_t timeoutMs) {
-    if (!isOpen()) return 0;
-    if (!setTimeouts(native(handle_), MAXDWORD, timeoutMs)) return 0;
-    DWORD got = 0;
-    if (!ReadFile(native(handle_), buffer, count, &got, nullptr)) {
-        // A line error left pending by a driver that aborts on errors all the same.
-        DWORD errors = 0;
-        ClearCommError(native(handle_), &errors, nullptr);
-        return 0;
+    if (!isOpen() || buffer == nullptr || count == 0) return 0;
+    if (readAhead_.empty()) {
+        const HANDLE h = native(handle_);
+        unsigned char* area = readAhead_.fillArea();
+        DWORD want = bytesWaiting(h);
+        if (want > ReadAhead::kCapacity) want = static_cast<DWORD>(ReadAhead::kCapacity);
+        if (want == 0) {
+            // All-zero read time-outs mean "wait for ever": a zero limit only looks.
+            if (timeoutMs == 0) return 0;
+            want = 1;
+            if (timeoutMs != readLimitMs_) {
+                COMMTIMEOUTS timeouts = timeoutsFor(timeoutMs);
+                // A wait must never run with a limit other than the one asked for.
+                if (!SetCommTimeouts(h, &timeouts)) return 0;
+                readLimitMs_ = timeoutMs;
+            }
+        }
+        DWORD got = 0;
+        if (!ReadFile(h, area, want, &got, nullptr)) {
+            bytesWaiting(h);
+            return 0;
+        }
+        if (got == 0) return 0;
+        readAhead_.filled(got);
     }
-    return got;
+    return static_cast<std::uint32_t>(readAhead_.take(buffer, count));
 }
 
 bool SerialPort::writeRaw(const void* bytes, std::size_t length) {
