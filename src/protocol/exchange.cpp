@@ -148,6 +148,10 @@ std::int32_t prepareForLine(Link& link, std::uint32_t timeoutMs, const KeepGoing
     }
     const Deadline deadline(timeoutMs);
     Reply reply;
+    // What arrived before this command is booked now, so that none of it is taken for an
+    // answer to the command: a status report from before it says nothing about it.
+    while (readReply(link, 0, &reply)) {
+    }
     while (wire.owesReplies()) {
         if (keepGoing && !keepGoing()) return kRestAbandoned;
         if (deadline.passed()) {
@@ -208,6 +212,14 @@ std::int32_t exchange(Link& link, const char* command, StatusReport* report,
 }
 
 bool continueLine(Link& link, LineAssembler& line, std::uint32_t timeoutMs) {
+    if (timeoutMs == 0) {
+        // Only what has arrived already, without waiting.
+        unsigned char byte = 0;
+        while (link.serialPort().readBytes(&byte, 1, 0) == 1) {
+            if (line.push(byte)) return true;
+        }
+        return false;
+    }
     const Deadline deadline(timeoutMs);
     for (;;) {
         const std::uint32_t left = deadline.remaining();

@@ -61,12 +61,14 @@ bool Wire::writeRealtime(const unsigned char* bytes, std::size_t count) {
                     if (d.kind == LineKind::Jog && !d.answered) d.beforeCancel = true;
                 }
                 jogRunning_ = false;
-                [[fallthrough]];
-            case kFeedHoldByte:
                 stopMarker_ = queriesWritten_ + 1;
                 restPending_ = true;
                 ++epoch_;
                 break;
+            case kFeedHoldByte:
+                // A hold of program motion leaves lines readable; a jog that a hold ends is
+                // cancelled as well by every stop that holds, so the wait for rest comes
+                // from that cancel.
             case kResumeByte:
                 ++epoch_;
                 break;

@@ -74,8 +74,9 @@ class Wire {
     // Writes text with CR LF and records what is owed for it. Returns the line's number, or 0
     // when the write failed (nothing is then owed: what the controller got is unknown).
     std::uint64_t writeLine(const char* text, LineKind kind);
-    // Writes real-time bytes in one write: '?' is owed a report, 0x85 ends the jogs before it,
-    // '!' holds; both start a wait for rest. False when the write failed.
+    // Writes real-time bytes in one write: '?' is owed a report, 0x85 ends the jogs before it
+    // and starts a wait for rest, '!' and '~' make the cached state stale. False when the
+    // write failed.
     bool writeRealtime(const unsigned char* bytes, std::size_t count);
 
     // Books one "ok" (ok true) or "error:" line.
@@ -108,7 +109,7 @@ class Wire {
     // written before the cancel but read after it), or shown by a report while no cancel is
     // under way.
     bool jogRunning();
-    // A cancel or hold was written and no report taken after it has shown the machine at rest.
+    // A cancel was written and no report taken after it has shown the machine at rest.
     bool restPending();
     // The motion epoch: changes with every motion line and stop byte written.
     std::uint64_t epoch();
