@@ -8,10 +8,26 @@
  * a successful call leaves the previous message in place. Out-parameters are written only
  * when the result is KORVANE_SUCCESS.
  *
- * Threads: any host thread may call any export. On one connection all port traffic is
- * serialised, so concurrent calls queue and never interleave bytes on the wire; a call may
- * therefore wait for the one before it (up to about 30 s behind a homing cycle).
- * Korvane_Disconnect must not overlap any other call on the same handle.
+ * Threads: any host thread may call any export. On one connection the conversations with
+ * the controller are serialised, so concurrent calls queue and never interleave bytes on the
+ * wire; a call may wait for the one before it. The stop bytes of Korvane_FeedHold,
+ * Korvane_Resume, Korvane_EmergencyStop and Korvane_VelocityStop are the exception: they go
+ * onto the wire at once, between two lines but never inside one, also while another call
+ * waits for a reply or a homing cycle runs. Korvane_Home lets other calls through between its
+ * polls. Korvane_Disconnect must not overlap any other call on the same handle.
+ *
+ * Replies: a controller answers lines in the order it reads them. The library counts, for
+ * every line it writes, the replies the controller owes for it (one per line end the
+ * controller sees: learnt at connect) and books each "ok" or "error:" against the oldest
+ * line still owed one. A command is settled only by its own reply; a late reply of an
+ * earlier command, a timed-out one included, pays that command's debt and is never taken for
+ * a later one. Before a command line is written, the replies still owed are awaited up to the
+ * command's own limit; if they never come, the command fails with KORVANE_TIMEOUT and
+ * "Controller out of step: replies to earlier commands never came", and the count starts
+ * afresh (the next command is unaffected). After a refusal the library writes an empty line,
+ * which clears the error that some controllers otherwise repeat for the next command.
+ * A line command is also held back while the machine slows down after a jog cancel: a
+ * controller reads no line before it stands, and would run it afterwards.
  *
  * Numbers: positions, distances and settings are sent with three decimals ("%.3f", the
  * nearest decimal to the float's exact value) and feeds as whole numbers truncated toward
@@ -91,11 +107,16 @@ typedef int32_t MachineState;
  * Opens a connection and proves that a controller answers before handing out a handle.
  *
  * Opens the port exclusively at @p baudRate, 8 data bits, no parity, one stop bit, with no
- * software (XON/XOFF) flow control and no input processing at all (a stray XOFF byte from the
- * controller would otherwise stop every write, the emergency stop included; hardware flow
- * control stays as the driver has it), discards anything buffered, and sends a status query
- * ("?"); the controller must answer with a status report within 3000 ms. On Windows a line
- * error (framing, overrun) does not stop later reads and writes.
+ * software (XON/XOFF) nor hardware (RTS/CTS, DSR/DTR) flow control and no input processing at
+ * all (a stray XOFF byte, or a CTS line left low, would otherwise stop every write, the
+ * emergency stop included); DTR and RTS are asserted and left steady (many boards reset on a
+ * DTR change). The settings are read back and any that did not take fails the open. Then it
+ * discards anything buffered and sends a status query ("?") every 250 ms until the controller
+ * answers with a status report, within 3000 ms: a board that resets when the port opens, or
+ * ignores its input for a while, is waited for, and a welcome banner is passed over.
+ * Finally it writes one empty line and counts the replies (up to 500 ms for the first), to
+ * learn whether the controller takes CR and LF as one line end or two. On Windows a line error
+ * (framing, overrun) does not stop later reads and writes.
  *
  * @param portName  Port name. Windows: "COM3" and the like (the device path "\\.\" + name is
  *                  cut to 63 characters). Linux: an absolute path is used as is (for example
@@ -201,13 +222,9 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_GetDeviceUUID(DeviceHandle handle, c
  * error: <line>").
  *
  * Only the command's own reply settles it: its "ok" (then the status query) or an "error:"
- * line. A status report that arrives before the "ok" may be a stale one still on its way
- * (from a query that timed out, or homing's last poll): it neither settles the command nor
- * replaces the status that Korvane_FeedHold consults. Some controllers answer the empty line
- * between CR and LF with an "ok" of their own; after a refusal the library reads on briefly
- * (at most 100 ms, less when that "ok" comes or the line is quiet for 50 ms) so that this
- * "ok" is never taken for the next command's acceptance. A reply line may arrive in pieces
- * across the library's reading windows.
+ * line (see "Replies" at the top). A status report that arrives before the "ok" may be a stale
+ * one: it neither settles the command nor replaces the status that Korvane_FeedHold consults.
+ * A reply line may arrive in pieces.
  *
  * Feeds are refused with 8 when they are below 1 (the feed word would read F0, which the
  * controller refuses), not finite (NaN, infinity) or 2147483648 or more, since such a feed
@@ -248,33 +265,48 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_SetSoftLimitRange(DeviceHandle handl
                                                               float homingPosition);
 
 /**
- * Emergency stop: ends velocity mode first as Korvane_VelocityStop does (jog-cancel byte 0x85
- * whenever velocity mode was started and not stopped, even if its worker has ended by
- * itself), then sends "$ES" and waits up to 1000 ms for the status report.
- * Not refused in velocity mode. Returns KORVANE_WRITE_FAILED ("Serial write failed for jog
- * cancel") without sending "$ES" when the jog cancel cannot be written.
- * Waits behind any call already in progress on the connection.
+ * Emergency stop. First, at once and without waiting for any call in progress, the bytes that
+ * stop any motion on every controller of the family, in one write: the jog cancel 0x85 when a
+ * jog may run (it ends the jog and drops the queued ones; some controllers ignore a hold while
+ * jogging), then the feed hold "!" (program motion slows down and holds), then "?". Then it
+ * ends velocity mode, and waits until a status report taken after those bytes shows the
+ * machine neither jogging nor held in motion (see Korvane_VelocityStop for the bound). Only
+ * then does it send "$ES" (1000 ms), which puts a controller that knows it into its emergency
+ * state; some controllers refuse it and others take it for an ordinary command, so its answer
+ * does not decide the result: the machine was stopped by the real-time bytes.
+ * Not refused in velocity mode.
+ *
+ * @return KORVANE_SUCCESS once the machine was seen at rest, whatever "$ES" got;
+ *         KORVANE_INVALID_HANDLE; KORVANE_NOT_CONNECTED;
+ *         KORVANE_WRITE_FAILED when the stop bytes could not be written ("Serial write failed
+ *         for jog cancel" when 0x85 was among them, else "Serial write failed"); nothing more
+ *         is sent;
+ *         KORVANE_TIMEOUT ("Timeout waiting for response") when no report confirmed the stop:
+ *         the controller fell silent for 1000 ms, or 30 s passed.
  */
 KORVANE_API ResultCode KORVANE_CALL Korvane_EmergencyStop(DeviceHandle handle);
 
 /**
- * Feed hold: writes the real-time byte "!" and reads no reply. When the most recent status
- * report showed Idle, nothing is written and the result is KORVANE_SUCCESS.
+ * Feed hold: writes the real-time byte "!" at once (without waiting for any call in progress)
+ * and reads no reply. While a jog may run (a jog line was accepted or is unanswered since the
+ * last cancel, or a report showed Jog), the jog cancel 0x85 goes first and "?" after, in the
+ * same write: some controllers ignore a hold while jogging. Nothing is written, and the result
+ * is KORVANE_SUCCESS, only when the most recent status report was taken after every motion
+ * command had been answered, shows Idle, and no jog may run: a report from before a motion
+ * command says nothing about the motion now.
  *
  * In velocity mode (also when its worker has ended by itself but velocity mode was not
- * stopped) "!" is always written, since the worker moves the machine without new reports, and
- * the hold ends velocity mode: a controller ends a held jog for good, and the worker must not
- * start it again. The jog cancel 0x85 follows, as in Korvane_VelocityStop, so that no jog line
- * the controller had not read yet runs after the hold. Korvane_Resume then starts nothing;
- * call Korvane_VelocityStart to move again. Result KORVANE_WRITE_FAILED with "Serial write
- * failed for jog cancel" when the "!" went out but the cancel did not.
+ * stopped) the hold ends velocity mode as Korvane_VelocityStop does, with "!" after the cancel:
+ * a controller ends a held jog for good, and the worker must not start it again.
+ * Korvane_Resume then starts nothing; call Korvane_VelocityStart to move again. The results are
+ * then those of Korvane_VelocityStop.
  * @return KORVANE_SUCCESS; KORVANE_INVALID_HANDLE; KORVANE_NOT_CONNECTED;
  *         KORVANE_WRITE_FAILED ("Serial write failed").
  */
 KORVANE_API ResultCode KORVANE_CALL Korvane_FeedHold(DeviceHandle handle);
 
 /**
- * Resume: always writes the real-time byte "~" and reads no reply.
+ * Resume: always writes the real-time byte "~" at once and reads no reply.
  * @return KORVANE_SUCCESS; KORVANE_INVALID_HANDLE; KORVANE_NOT_CONNECTED;
  *         KORVANE_WRITE_FAILED ("Serial write failed").
  */
@@ -287,7 +319,10 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_Resume(DeviceHandle handle);
 /**
  * Homes one axis (0..5, "$H" + letter) or all axes (KORVANE_AXIS_ALL, "$H") and returns when
  * the cycle is over: a status report has shown Home and a later one another state. Polls
- * with "?" and holds the connection for up to 30 s. A report may arrive in pieces across the
+ * with "?" for up to 30 s; between its polls other calls on the connection get through (status
+ * queries see Home; the reports they read count for the cycle too), and the stop bytes of
+ * Korvane_FeedHold and Korvane_EmergencyStop reach the wire at once. A report may arrive in
+ * pieces across the
  * 200 ms reading windows (a controller that answers no query while homing sends a single
  * Home report when the cycle ends, whenever that is). Reports before Home are passed over,
  * since the first poll may be answered before the controller read the homing command; an
@@ -316,20 +351,23 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_Home(DeviceHandle handle, int32_t ax
  * Sleep or Door or when a write fails. While velocity mode runs, jogs, settings and homing
  * are refused with 6.
  *
- * A controller queues a jog line behind the running one instead of replacing it, so every
- * new line that is not the first is preceded by the jog cancel 0x85: a rate change (by more
- * than 0.01; smaller ones write nothing), a reversal, an axis switch, and a start after the
- * worker had ended by itself. The machine slows to a stop and runs the new line; a rate
- * change reaches the controller within the worker's pacing (100 ms) plus one line exchange,
- * and takes effect once the machine has slowed down. Should the new line be lost, the Idle
- * that the host's queries then show makes the worker send it again (500 ms after it first
- * did). The worker waits for the controller's "ok" to each of its lines (up to 500 ms, with
- * the connection's other traffic waiting), so that no stop can overtake a line the
- * controller has not read yet.
+ * A controller queues a jog line behind the running one instead of replacing it, so a rate
+ * change (by more than 0.01; smaller ones write nothing), a reversal, an axis switch and a
+ * start after the worker had ended are preceded by the jog cancel 0x85 (with "?"), and the new
+ * line is written only once a status report taken after that cancel shows the machine at rest:
+ * a controller reads no line while it slows down. A rate change therefore takes effect after
+ * the deceleration. The worker waits for the controller's verdict on each of its lines (up to
+ * 500 ms); a refusal (for example a soft limit within the twenty seconds of travel) ends
+ * velocity mode: the exports that refuse during velocity mode stop refusing, and the next
+ * Korvane_VelocityStart or Korvane_VelocityStop returns KORVANE_FIRMWARE_ERROR with "Firmware
+ * error: <the controller's line>" (a Korvane_VelocityStart that reports it starts nothing).
+ * The worker re-issues a jog that has ended only on a report taken after its last line was
+ * answered.
  *
  * @param velocity Magnitude at least 0.1 and below 2147483648; NaN and infinity are refused.
  * @return KORVANE_SUCCESS (returned before the first jog line is written);
  *         KORVANE_INVALID_HANDLE; KORVANE_NOT_CONNECTED;
+ *         KORVANE_FIRMWARE_ERROR (a refusal that ended the previous worker, see above);
  *         KORVANE_INVALID_ARGUMENT (axis outside 0..5 or velocity out of range; a running
  *         worker keeps its target);
  *         KORVANE_RESOURCE_FAILURE ("Failed to start velocity thread").
@@ -338,24 +376,28 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_VelocityStart(DeviceHandle handle, i
                                                           float velocity);
 
 /**
- * Ends velocity mode: writes the jog-cancel byte 0x85, waits for the worker to end and
- * discards it. The cancel is written whenever velocity mode was started and not stopped, also
- * when the worker has ended by itself (its last line may still run on the machine); a cancel
- * does nothing to a machine at rest. Does nothing and returns KORVANE_SUCCESS when velocity
- * mode was not started.
+ * Ends velocity mode. The worker is told to stop, and at once, without waiting for any call
+ * in progress, the jog cancel 0x85 and "?" go out in one write, when a jog may run (none is
+ * written when a cancel has already ended every jog line: a second cancel at the end of a
+ * deceleration leaves some controllers deaf to lines). Then the worker is joined and the stop
+ * is confirmed by the controller's state, not by time: it returns once a status report taken
+ * after the cancel shows the machine neither jogging nor held, and every jog line velocity mode
+ * wrote has been answered, so that none can start later. A jog line that the controller
+ * accepted after the cancel had acted (it was still unread when the cancel came) gets a cancel
+ * of its own. A jog line still unanswered once the machine rests is taken as dropped after
+ * 300 ms plus twice the slowest reply seen on the connection.
  *
- * When this returns, no jog line that velocity mode wrote can still start: the cancel goes
- * out only after the controller has taken the worker's last line, and if that line's "ok"
- * never came, the stop waits for it once more (up to 500 ms) and writes the cancel again.
- * The same holds for Korvane_EmergencyStop, Korvane_Disconnect, an axis switch and a feed
- * hold in velocity mode. Worst case, behind a line whose "ok" does not come: about 500 ms
- * for the worker's wait, 500 ms for the stop's own, two cancel writes and up to 100 ms for
- * the worker to notice; normally a few milliseconds plus up to 100 ms. Like every call it
- * first waits for any call in progress on the connection.
+ * How long a stop takes: the machine's deceleration (seen through "?" every 50 ms) plus one
+ * reply time, normally; capped at 30 s, and given up when no report comes for 1000 ms. The
+ * same holds for Korvane_EmergencyStop, Korvane_Disconnect, an axis switch and a feed hold in
+ * velocity mode. Does nothing and returns KORVANE_SUCCESS when velocity mode was not started.
  *
  * @return KORVANE_SUCCESS; KORVANE_INVALID_HANDLE;
  *         KORVANE_WRITE_FAILED ("Serial write failed for jog cancel"; velocity mode has ended
- *         all the same).
+ *         all the same);
+ *         KORVANE_TIMEOUT ("Timeout waiting for response") when no report confirmed the stop;
+ *         KORVANE_FIRMWARE_ERROR ("Firmware error: <line>") when the controller had refused a
+ *         jog line of velocity mode, which ended it (the machine then stands).
  */
 KORVANE_API ResultCode KORVANE_CALL Korvane_VelocityStop(DeviceHandle handle);
 
