@@ -1,12 +1,12 @@
 #include "device/device.h"
 
 #include <cstdarg>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
-#include "protocol/exchange.h"
 #include "platform/clock.h"
+#include "protocol/exchange.h"
 #include "protocol/numbers.h"
 
 namespace korvane {

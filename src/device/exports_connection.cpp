@@ -4,9 +4,9 @@
 
 #include "device/device.h"
 #include "korvane/korvane.h"
-#include "platform/thread_error_buffer.h"
 #include "platform/clock.h"
 #include "platform/deadline.h"
+#include "platform/thread_error_buffer.h"
 #include "protocol/exchange.h"
 
 using namespace korvane;
@@ -31,8 +31,9 @@ std::int32_t probe(Device& device) {
         if (writeRealtime(device, &kStatusQueryByte, 1) != KORVANE_SUCCESS) return KORVANE_TIMEOUT;
         const Deadline repeat(kProbeRepeatMs);
         for (;;) {
-            const std::uint32_t left =
-                repeat.remaining() < deadline.remaining() ? repeat.remaining() : deadline.remaining();
+            const std::uint32_t left = repeat.remaining() < deadline.remaining()
+                                           ? repeat.remaining()
+                                           : deadline.remaining();
             if (!readReply(device, left, &reply)) break;
             if (reply.parsed) {
                 device.storeStatus(reply.report, reply.note.freshness);

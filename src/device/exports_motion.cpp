@@ -46,8 +46,7 @@ std::int32_t runLocked(Device* device, const char* command, std::uint32_t timeou
 // value test, then the line formatted from format and args and exchanged.
 template <typename... Args>
 std::int32_t runCommand(DeviceHandle handle, std::int32_t axis, bool valueAccepted,
-                        std::uint32_t timeoutMs, LineKind kind, const char* format,
-                        Args... args) {
+                        std::uint32_t timeoutMs, LineKind kind, const char* format, Args... args) {
     const std::int32_t checked = checkCommand(handle, axis);
     if (checked != KORVANE_SUCCESS) return checked;
     if (!valueAccepted) return KORVANE_INVALID_ARGUMENT;
@@ -89,22 +88,21 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_JogRel(DeviceHandle handle, int32_t 
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_SetPos(DeviceHandle handle, int32_t axis,
                                                    float position) {
-    return runCommand(handle, axis, std::isfinite(position), kSettingTimeoutMs,
-                      LineKind::Setting, "$MPos=%c%f",
-                      static_cast<double>(position));
+    return runCommand(handle, axis, std::isfinite(position), kSettingTimeoutMs, LineKind::Setting,
+                      "$MPos=%c%f", static_cast<double>(position));
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_SetAcceleration(DeviceHandle handle, int32_t axis,
                                                             float acceleration) {
     return runCommand(handle, axis, isValidAcceleration(acceleration), kSettingTimeoutMs,
-                      LineKind::Setting, "$axes/%c/acceleration_mm_per_sec2=%f", static_cast<double>(acceleration));
+                      LineKind::Setting, "$axes/%c/acceleration_mm_per_sec2=%f",
+                      static_cast<double>(acceleration));
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_EnableSoftLimits(DeviceHandle handle, int32_t axis,
                                                              int32_t enable) {
-    return runCommand(handle, axis, true, kSettingTimeoutMs,
-                      LineKind::Setting, "$axes/%c/soft_limits=%s",
-                      enable != 0 ? "true" : "false");
+    return runCommand(handle, axis, true, kSettingTimeoutMs, LineKind::Setting,
+                      "$axes/%c/soft_limits=%s", enable != 0 ? "true" : "false");
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_SetSoftLimitRange(DeviceHandle handle, int32_t axis,
@@ -141,8 +139,7 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_EmergencyStop(DeviceHandle handle) {
     if (!cancel) bytes[count++] = kStatusQueryByte;
     if (!device->isConnected()) return KORVANE_NOT_CONNECTED;
     if (!device->wire().writeRealtime(bytes, count)) {
-        device->setLastError(cancel ? "Serial write failed for jog cancel"
-                                    : "Serial write failed");
+        device->setLastError(cancel ? "Serial write failed for jog cancel" : "Serial write failed");
         device->stopVelocity();
         return KORVANE_WRITE_FAILED;
     }

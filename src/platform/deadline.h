@@ -10,8 +10,7 @@
 namespace korvane {
 
 // What is left of limitMs, started at start, at the tick count now: 0 once it has passed.
-constexpr std::uint32_t remainingMs(std::uint32_t start, std::uint32_t limitMs,
-                                    std::uint32_t now) {
+constexpr std::uint32_t remainingMs(std::uint32_t start, std::uint32_t limitMs, std::uint32_t now) {
     const std::uint32_t spent = elapsedMs(start, now);
     return spent >= limitMs ? 0 : limitMs - spent;
 }

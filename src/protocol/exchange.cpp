@@ -160,8 +160,7 @@ std::int32_t prepareForLine(Link& link, std::uint32_t timeoutMs, const KeepGoing
                 continue;
             }
             wire.writeOffAll();
-            link.setLastError(
-                "Controller out of step: replies to earlier commands never came");
+            link.setLastError("Controller out of step: replies to earlier commands never came");
             return KORVANE_TIMEOUT;
         }
         readReply(link, deadline.remaining() < kByteWaitMs ? deadline.remaining() : kByteWaitMs,

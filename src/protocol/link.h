@@ -34,12 +34,18 @@ class Link {
     virtual void storeStatus(const StatusReport& report, std::uint64_t freshness) = 0;
     // Long waits call this between their polls: the connection lets other calls through
     // (it releases its I/O lock for a moment) and takes the lock back before returning.
-    virtual void pauseIo(std::uint32_t ms) { sleepMs(ms); }
+    virtual void pauseIo(std::uint32_t ms) {
+        sleepMs(ms);
+    }
 
-    Wire& wire() { return wire_; }
+    Wire& wire() {
+        return wire_;
+    }
     // The reply line being assembled: a line may arrive across several calls, and whoever
     // reads next continues it. Guarded by the I/O lock.
-    LineAssembler& pendingLine() { return pendingLine_; }
+    LineAssembler& pendingLine() {
+        return pendingLine_;
+    }
 
   protected:
     // port is the connection's own, constructed after this base; only its address is kept.

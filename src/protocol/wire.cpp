@@ -90,8 +90,8 @@ Wire::Payment Wire::pay(bool ok, std::uint32_t now) {
     paid.first = !debt.answered;
     if (!debt.answered) {
         debt.answered = true;
-        slowestReplyMs_ = std::max(slowestReplyMs_,
-                                   std::min(elapsedMs(debt.writtenAt, now), kSlowestReplyCapMs));
+        slowestReplyMs_ =
+            std::max(slowestReplyMs_, std::min(elapsedMs(debt.writtenAt, now), kSlowestReplyCapMs));
         if (debt.kind == LineKind::Jog && ok) {
             // Read before the cancel acted, the cancel ended it; read after, it runs.
             const bool afterCancel = !debt.beforeCancel || queriesAnswered_ >= stopMarker_;

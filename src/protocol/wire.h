@@ -49,11 +49,11 @@ class Wire {
   public:
     // What one "ok" or "error:" paid.
     struct Payment {
-        bool surplus = true;       // nothing was owed: an echo of nothing, to be dropped
-        std::uint64_t line = 0;    // the line whose debt it paid
+        bool surplus = true;     // nothing was owed: an echo of nothing, to be dropped
+        std::uint64_t line = 0;  // the line whose debt it paid
         LineKind kind = LineKind::Setting;
-        bool first = false;        // the first reply to that line: its verdict
-        bool startedJog = false;   // an accepted jog that no cancel has ended
+        bool first = false;       // the first reply to that line: its verdict
+        bool startedJog = false;  // an accepted jog that no cancel has ended
     };
 
     // What a status report tells beyond its fields.
