@@ -165,6 +165,22 @@ class CablePull : public ::testing::Test {
         return false;
     }
 
+    // Velocity mode is over although its stop failed: motion commands are no longer refused.
+    // The worker's last line may still be owed its reply (the pull can beat the "ok"), which
+    // the next line waits for in vain: out of step, and the account starts afresh, so the
+    // line after that fails on its own write.
+    void expectVelocityModeOverOnADeadPort() {
+        const ResultCode first = Korvane_JogRel(handle, 1, 1.0f, 100.0f);
+        if (first == KORVANE_TIMEOUT) {
+            EXPECT_EQ(lastError(),
+                      "Controller out of step: replies to earlier commands never came");
+        } else {
+            EXPECT_EQ(first, KORVANE_WRITE_FAILED);
+        }
+        EXPECT_EQ(Korvane_JogRel(handle, 1, 1.0f, 100.0f), KORVANE_WRITE_FAILED);
+        EXPECT_EQ(lastError(), "Serial write failed for: $J=G91 y1.000 F100");
+    }
+
     // The device stops taking bytes, as when flow control is held: the controller no longer
     // reads, and what the pty can hold towards it is filled up through a second descriptor
     // of our own, so that the library's next write finds no room at all.
@@ -248,8 +264,9 @@ std::vector<Call> everyKindOfCall() {
          "Serial write failed for: $axes/z/max_travel_mm=300.000"},
         {"FeedHold", [](DeviceHandle h) { return Korvane_FeedHold(h); }, "Serial write failed"},
         {"Resume", [](DeviceHandle h) { return Korvane_Resume(h); }, "Serial write failed"},
+        // Its stop bytes go out before "$ES", and their write is the one that fails.
         {"EmergencyStop", [](DeviceHandle h) { return Korvane_EmergencyStop(h); },
-         "Serial write failed for: $ES"},
+         "Serial write failed"},
         {"Home", [](DeviceHandle h) { return Korvane_Home(h, -1); }, "Serial write failed for: $H"},
     };
 }
@@ -284,10 +301,10 @@ TEST_F(CablePull, BeforeVelocityStartTheWorkerEndsOnItsFirstLine) {
     EXPECT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
     EXPECT_TRUE(velocityModeEnds());
     EXPECT_EQ(Korvane_JogRel(handle, 1, 1.0f, 100.0f), KORVANE_WRITE_FAILED);
-    // An ended worker still gets the jog cancel, since its last line may still run on the
-    // machine; with the cable out the stop reports that the cancel could not be written.
-    EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_WRITE_FAILED);
-    EXPECT_EQ(lastError(), "Serial write failed for jog cancel");
+    // No jog line ever left, so no jog can run and the stop has nothing to cancel: it neither
+    // fails on a cancel nor replaces the message of the last failure.
+    EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+    EXPECT_EQ(lastError(), "Serial write failed for: $J=G91 y1.000 F100");
 }
 
 // --- During: the call has written its command and waits for the reply --------------------
@@ -359,34 +376,45 @@ TEST_F(CablePull, DuringTheUuidQueryTheCallTimesOut) {
     EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, 'u'));
 }
 
-TEST_F(CablePull, DuringAnEmergencyStopTheCallTimesOut) {
+// The stop bytes were written and a report confirmed the rest before "$ES": whatever becomes
+// of that line, the machine stands and the stop has succeeded.
+TEST_F(CablePull, DuringTheEsLineAConfirmedEmergencyStopStillSucceeds) {
     controller->answerLines("");
     const Timed done = pullDuring([&] { return Korvane_EmergencyStop(handle); }, lineSeen("$ES"),
                                   kEmergencyStopLimitMs);
-    EXPECT_EQ(done.result, KORVANE_TIMEOUT);
-    EXPECT_EQ(lastError(), "Timeout waiting for response");
+    EXPECT_EQ(done.result, KORVANE_SUCCESS);
 }
 
-TEST_F(CablePull, StopBytesQueuedBehindAHungCallFailWhenItEnds) {
-    // The UUID query holds the port while the cable goes; the feed hold and resume issued
-    // meanwhile wait for it and then find the port dead.
+// Before the rest is confirmed, a dead port is a failure: the poll for the report cannot be
+// written, and the stop must not claim a machine at rest.
+TEST_F(CablePull, BeforeTheRestIsConfirmedAnEmergencyStopFails) {
+    controller->answerQueries("");
+    const Timed done = pullDuring([&] { return Korvane_EmergencyStop(handle); }, nthIs(1, '!'),
+                                  kEmergencyStopLimitMs);
+    EXPECT_EQ(done.result, KORVANE_WRITE_FAILED);
+    EXPECT_EQ(lastError(), "Serial write failed");
+    EXPECT_TRUE(controller->lines().empty()) << "no $ES without a confirmed stop";
+}
+
+// A call that holds the port while it waits for its reply does not hold back a stop: the
+// feed hold and the resume reach the wire while the UUID query still waits.
+TEST_F(CablePull, StopBytesGoOutWhileAHungCallHoldsThePort) {
+    controller->answerLines("");
     char buffer[64] = {};
     std::future<Timed> uuid = std::async(std::launch::async, [&] {
         return timed([&] { return Korvane_GetDeviceUUID(handle, buffer, sizeof buffer); });
     });
     ASSERT_TRUE(controller->waitForLine("$device_uuid"));
-    std::future<Timed> hold = std::async(
-        std::launch::async, [&] { return timed([&] { return Korvane_FeedHold(handle); }); });
-    std::future<Timed> resume = std::async(
-        std::launch::async, [&] { return timed([&] { return Korvane_Resume(handle); }); });
-    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(Korvane_FeedHold(handle), KORVANE_SUCCESS);
+    EXPECT_EQ(Korvane_Resume(handle), KORVANE_SUCCESS);
+    EXPECT_TRUE(controller->waitForRealtime('!', 500ms));
+    EXPECT_TRUE(controller->waitForRealtime('~', 500ms));
+    EXPECT_EQ(uuid.wait_for(0s), std::future_status::timeout)
+        << "the stop bytes were written only once the UUID query had ended";
     controller->unplug();
     EXPECT_EQ(awaitCall(uuid, kUuidLimitMs).result, KORVANE_TIMEOUT);
-    for (std::future<Timed>* queued : {&hold, &resume}) {
-        const Timed done = awaitCall(*queued, kUuidLimitMs + kWriteBudgetMs);
-        EXPECT_EQ(done.result, KORVANE_WRITE_FAILED);
-        EXPECT_LE(done.ms, kUuidLimitMs + kWriteBudgetMs + kMarginMs);
-    }
+    // Once the port is dead the stop bytes fail at once.
+    EXPECT_EQ(Korvane_FeedHold(handle), KORVANE_WRITE_FAILED);
     EXPECT_EQ(lastError(), "Serial write failed");
 }
 
@@ -428,8 +456,7 @@ TEST_F(CablePull, StoppingARunningWorkerAfterThePullReportsTheJogCancel) {
     EXPECT_EQ(done.result, KORVANE_WRITE_FAILED);
     EXPECT_EQ(lastError(), "Serial write failed for jog cancel");
     EXPECT_LE(done.ms, kWriteBudgetMs + kMarginMs);
-    // Velocity mode is over all the same.
-    EXPECT_EQ(Korvane_JogRel(handle, 1, 1.0f, 100.0f), KORVANE_WRITE_FAILED);
+    expectVelocityModeOverOnADeadPort();
 }
 
 TEST_F(CablePull, EmergencyStopInVelocityModeAfterThePullStopsAtTheJogCancel) {
@@ -440,7 +467,7 @@ TEST_F(CablePull, EmergencyStopInVelocityModeAfterThePullStopsAtTheJogCancel) {
     EXPECT_EQ(done.result, KORVANE_WRITE_FAILED);
     EXPECT_EQ(lastError(), "Serial write failed for jog cancel") << "$ES was not attempted";
     EXPECT_LE(done.ms, kWriteBudgetMs + kMarginMs);
-    EXPECT_EQ(Korvane_JogRel(handle, 1, 1.0f, 100.0f), KORVANE_WRITE_FAILED);
+    expectVelocityModeOverOnADeadPort();
 }
 
 TEST_F(CablePull, DisconnectInVelocityModeAfterThePullReleasesEverything) {
@@ -465,12 +492,12 @@ TEST_F(CablePull, StalledDeviceMakesWritesGiveUp) {
     EXPECT_EQ(lastError(), "Serial write failed for: $J=G91 x5.000 F300");
     EXPECT_LE(jog.ms, kWriteBudgetMs + kMarginMs);
 
-    // The worker's line cannot be written either, so velocity mode ends by itself; the stop's
-    // jog cancel cannot be written and says so, within one write budget.
+    // The worker's line cannot be written either, so velocity mode ends by itself; with no
+    // jog line on the wire the stop has no cancel to write and returns at once.
     EXPECT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
     EXPECT_TRUE(velocityModeEnds());
     const Timed stop = timed([&] { return Korvane_VelocityStop(handle); });
-    EXPECT_EQ(stop.result, KORVANE_WRITE_FAILED);
+    EXPECT_EQ(stop.result, KORVANE_SUCCESS);
     EXPECT_LE(stop.ms, kWriteBudgetMs + kMarginMs);
 }
 
