@@ -316,7 +316,14 @@ TEST_F(SimEndToEnd, UnansweredQueriesTimeOutAndTheConnectionRecovers) {
 
     sim_->setSilent(false);
     EXPECT_EQ(state(), KORVANE_STATE_IDLE);
+    // The line written while the machine was silent is still owed a reply that never comes:
+    // the next line command says so instead of taking a later reply for its own, and the
+    // connection starts its account afresh, so the command after it works.
+    EXPECT_EQ(Korvane_SetPos(handle_, 0, 1.0f), KORVANE_TIMEOUT);
+    EXPECT_EQ(lastError(), "Controller out of step: replies to earlier commands never came");
+    EXPECT_NEAR(sim_->positions()[0], 0.0, 1e-9);
     EXPECT_EQ(Korvane_SetPos(handle_, 0, 1.0f), 0) << lastError();
+    EXPECT_NEAR(sim_->positions()[0], 1.0, 1e-6);
 }
 
 TEST_F(SimEndToEnd, NumbersDoNotDependOnTheHostLocale) {

@@ -111,6 +111,44 @@ class VelocityMode : public test::ConnectedController {
         return out;
     }
 
+    // The inputs without the status queries, whose number depends on how soon the replies
+    // come: a stop polls until the machine is seen at rest. A jog cancel must still be
+    // followed at once by its own query, which tells what the controller did after it.
+    std::vector<std::string> withoutQueries(const std::vector<std::string>& all) const {
+        std::vector<std::string> out;
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            if (all[i] == "?") continue;
+            if (all[i] == "0x85") {
+                EXPECT_TRUE(i + 1 < all.size() && all[i + 1] == "?") << "a cancel at " << i;
+            }
+            out.push_back(all[i]);
+        }
+        return out;
+    }
+
+    // Reports from a stop's last polls may still wait in the port, and a query takes the
+    // first report it finds: query until the new state shows.
+    void showState(const std::string& report, std::int32_t expected) {
+        controller.respond(nullptr);
+        controller.answerQueries(report + "\r\n");
+        std::int32_t state = KORVANE_STATE_UNKNOWN;
+        for (int i = 0; i < 10 && state != expected; ++i) {
+            ASSERT_EQ(Korvane_GetState(handle, &state), KORVANE_SUCCESS);
+        }
+        ASSERT_EQ(state, expected);
+    }
+
+    // A controller that reports `report` until a jog cancel arrives, and Idle from then on:
+    // the cancel ends a jog, and a hold with it.
+    void reportUntilCancelled(const std::string& report) {
+        auto cancelled = std::make_shared<std::atomic<bool>>(false);
+        controller.respond([cancelled, report](const test::Input& in) {
+            if (in.is(test::kJogCancel)) *cancelled = true;
+            if (in.is('?')) return test::reply((*cancelled ? "<Idle>" : report) + "\r\n");
+            return in.realtime ? test::Script{} : test::reply("ok\r\n");
+        });
+    }
+
     std::vector<test::Input> jogLines() const {
         std::vector<test::Input> out;
         for (const test::Input& in : controller.inputs()) {
@@ -162,7 +200,7 @@ TEST_F(VelocityMode, SmallestVelocitiesGiveTheShortestJog) {
     ASSERT_EQ(Korvane_VelocityStart(handle, 0, -0.1f), KORVANE_SUCCESS);
     EXPECT_TRUE(controller.waitForLine("$J=G91 x-1.000 F1", 1000ms));
     ASSERT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
-    EXPECT_EQ(inputsBeforeFence(),
+    EXPECT_EQ(withoutQueries(inputsBeforeFence()),
               (Inputs{"$J=G91 x1.000 F1", "0x85", "$J=G91 x-1.000 F1", "0x85"}));
 }
 
@@ -178,10 +216,10 @@ TEST_F(VelocityMode, AlarmSleepOrDoorAtTheStartEndTheWorkerSilently) {
         EXPECT_TRUE(waitUntilInactive());
         std::this_thread::sleep_for(150ms);
         EXPECT_EQ(controller.received(), "");
-        // The stop cancels all the same: it cannot know that no line of the worker runs, and
-        // a cancel does nothing to a machine at rest.
+        // No line was written and the last report showed no jog: there is nothing to cancel,
+        // and a needless cancel could hit the end of some other deceleration.
         EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
-        EXPECT_EQ(inputsBeforeFence(), Inputs{"0x85"});
+        EXPECT_EQ(inputsBeforeFence(), Inputs{});
     }
 }
 
@@ -193,15 +231,15 @@ TEST_F(VelocityMode, AlarmWhileRunningEndsTheWorkerUntilANewStart) {
     std::this_thread::sleep_for(150ms);
     EXPECT_EQ(inputs(), (Inputs{kLine600, "?"}));
 
-    // A new start replaces the ended worker with a fresh one, after a jog cancel: the ended
-    // worker's last line may still run, and the new one would queue behind it.
+    // A new start replaces the ended worker with a fresh one. The Alarm report came after the
+    // old line was answered, so it ended that jog: no cancel before the new line.
     cacheState("<Idle>", KORVANE_STATE_IDLE);
     ASSERT_EQ(Korvane_VelocityStart(handle, 1, -300.0f), KORVANE_SUCCESS);
     EXPECT_TRUE(controller.waitForLine("$J=G91 y-100.000 F300"));
     EXPECT_TRUE(velocityActive());
     EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
-    EXPECT_EQ(inputsBeforeFence(),
-              (Inputs{kLine600, "?", "?", "0x85", "$J=G91 y-100.000 F300", "0x85"}));
+    EXPECT_EQ(withoutQueries(inputsBeforeFence()),
+              (Inputs{kLine600, "$J=G91 y-100.000 F300", "0x85"}));
 }
 
 TEST_F(VelocityMode, HoldHomeAndCheckDoNotEndIt) {
@@ -210,14 +248,15 @@ TEST_F(VelocityMode, HoldHomeAndCheckDoNotEndIt) {
                                {"<Check>", KORVANE_STATE_CHECK}};
     for (const auto& [report, state] : cases) {
         SCOPED_TRACE(report);
-        cacheState(report, state);
+        showState(report, state);
+        reportUntilCancelled(report);
         controller.clear();
         ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
         EXPECT_TRUE(controller.waitForLine(kLine600, 1000ms));
         std::this_thread::sleep_for(300ms);
         EXPECT_TRUE(velocityActive());
-        EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
-        EXPECT_EQ(inputsBeforeFence(), (Inputs{kLine600, "0x85"}));
+        EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS) << Korvane_GetLastError(handle);
+        EXPECT_EQ(withoutQueries(inputsBeforeFence()), (Inputs{kLine600, "0x85"}));
     }
 }
 
@@ -232,14 +271,34 @@ TEST_F(VelocityMode, RateChangesOnTheSameAxis) {
 
     // A reversal is a new line at the worker's next iteration, after a jog cancel: the
     // controller would queue the new line behind the running one instead of replacing it.
+    // And the line waits until a report shows the machine stopped: a controller reads no line
+    // while it slows down, and would run it after whatever stop came meanwhile.
+    auto cancelledAt = std::make_shared<std::atomic<test::Clock::rep>>(0);
+    controller.respond([cancelledAt](const test::Input& in) {
+        if (in.is(test::kJogCancel)) *cancelledAt = in.at.time_since_epoch().count();
+        if (in.is('?')) {
+            const bool slowing =
+                *cancelledAt != 0 && test::Clock::now().time_since_epoch().count() - *cancelledAt <
+                                         std::chrono::nanoseconds(200ms).count();
+            return test::reply(slowing ? "<Jog>\r\n" : "<Idle>\r\n");
+        }
+        return in.realtime ? test::Script{} : test::reply("ok\r\n");
+    });
     ASSERT_EQ(Korvane_VelocityStart(handle, 0, -600.0f), KORVANE_SUCCESS);
-    ASSERT_TRUE(controller.waitForLine(kLineMinus600, 1000ms));
-    EXPECT_EQ(inputs(), (Inputs{kLine600, "0x85", kLineMinus600}));
+    ASSERT_TRUE(controller.waitForLine(kLineMinus600, 2000ms));
+    EXPECT_EQ(withoutQueries(inputs()), (Inputs{kLine600, "0x85", kLineMinus600}));
+    const std::vector<test::Input> all = controller.inputs();
+    const auto cancel = std::find_if(all.begin(), all.end(),
+                                     [](const test::Input& in) { return in.is(test::kJogCancel); });
+    ASSERT_NE(cancel, all.end());
+    EXPECT_GE(jogLines().back().at - cancel->at, 190ms) << "the line came before the rest";
+    ASSERT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
 }
 
-// A new line after a cancel that the controller refuses (or loses) leaves the machine
-// standing: the Idle that the host's queries then show re-issues it.
-TEST_F(VelocityMode, LineLostAfterARateChangeIsReissued) {
+// A new line after a cancel that the controller refuses leaves the machine standing: the
+// worker ends rather than write into the same refusal, and the host learns of it from its
+// next stop, once.
+TEST_F(VelocityMode, LineRefusedAfterARateChangeEndsVelocityMode) {
     auto lines = std::make_shared<std::atomic<int>>(0);
     controller.respond([lines](const test::Input& in) {
         if (in.is('?')) return test::reply("<Idle>\r\n");
@@ -250,18 +309,15 @@ TEST_F(VelocityMode, LineLostAfterARateChangeIsReissued) {
     ASSERT_TRUE(controller.waitForLine(kLine600));
     ASSERT_EQ(Korvane_VelocityStart(handle, 0, -600.0f), KORVANE_SUCCESS);
     ASSERT_TRUE(controller.waitForLine(kLineMinus600, 1000ms));
-    // The host polls, as velocity mode needs it to.
-    const test::Clock::time_point start = test::Clock::now();
-    while (jogLines().size() < 3 && test::Clock::now() - start < 3s) {
-        std::int32_t state = 0;
-        EXPECT_EQ(Korvane_GetState(handle, &state), KORVANE_SUCCESS);
-        std::this_thread::sleep_for(50ms);
-    }
-    ASSERT_GE(jogLines().size(), 3u);
-    const std::vector<test::Input> sent = jogLines();
-    EXPECT_EQ(sent[2].line, kLineMinus600);
-    EXPECT_GE(sent[2].at - sent[1].at, 450ms);
-    ASSERT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+    EXPECT_TRUE(waitUntilInactive());
+    std::this_thread::sleep_for(600ms);  // longer than the re-issue delay
+    EXPECT_EQ(jogLines().size(), 2u);
+
+    EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_FIRMWARE_ERROR);
+    EXPECT_STREQ(Korvane_GetLastError(handle), "Firmware error: error:8");
+    EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+    // The refusal's latched error is cleared with an empty line; nothing was left to cancel.
+    EXPECT_EQ(withoutQueries(inputsBeforeFence()), (Inputs{kLine600, "0x85", kLineMinus600, ""}));
 }
 
 TEST_F(VelocityMode, AxisSwitchCancelsThenStartsTheNewAxis) {
@@ -270,7 +326,8 @@ TEST_F(VelocityMode, AxisSwitchCancelsThenStartsTheNewAxis) {
     ASSERT_EQ(Korvane_VelocityStart(handle, 2, -45.0f), KORVANE_SUCCESS);
     ASSERT_TRUE(controller.waitForLine("$J=G91 z-15.000 F45", 1000ms));
     ASSERT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
-    EXPECT_EQ(inputsBeforeFence(), (Inputs{kLine600, "0x85", "$J=G91 z-15.000 F45", "0x85"}));
+    EXPECT_EQ(withoutQueries(inputsBeforeFence()),
+              (Inputs{kLine600, "0x85", "$J=G91 z-15.000 F45", "0x85"}));
 }
 
 // The worker sends no query of its own: the jog's end shows up only through the host's
@@ -320,7 +377,8 @@ TEST_F(VelocityMode, StopWithoutControllerDoesNothing) {
 }
 
 // Stops land at varying points of the worker's iteration, some right after a rate change
-// that it has yet to write; the jog cancel is always the last byte.
+// that it has yet to write, some before its first line: no jog line follows the stop, and
+// the last one written is followed by a jog cancel.
 TEST_F(VelocityMode, NoJogLineFollowsTheStop) {
     for (int round = 0; round < 6; ++round) {
         SCOPED_TRACE(round);
@@ -330,9 +388,10 @@ TEST_F(VelocityMode, NoJogLineFollowsTheStop) {
         ASSERT_EQ(Korvane_VelocityStart(handle, 0, -600.0f), KORVANE_SUCCESS);
         ASSERT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
         std::this_thread::sleep_for(250ms);
-        const Inputs seen = inputs();
-        ASSERT_FALSE(seen.empty());
-        EXPECT_EQ(seen.back(), "0x85");
+        const Inputs seen = withoutQueries(inputs());
+        if (!seen.empty()) {
+            EXPECT_EQ(seen.back(), "0x85");
+        }
     }
 }
 
@@ -355,7 +414,7 @@ TEST_F(VelocityMode, LineWaitingForThePortIsDroppedByTheStop) {
     EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
     query.join();
     std::this_thread::sleep_for(250ms);
-    EXPECT_EQ(inputs(), (Inputs{kLine600, "?", "0x85"}));
+    EXPECT_EQ(withoutQueries(inputs()), (Inputs{kLine600, "0x85"}));
 }
 
 TEST_F(VelocityMode, FailedJogCancelStillEndsVelocityMode) {
@@ -381,45 +440,84 @@ TEST_F(VelocityMode, FailedJogLineEndsTheWorkerSilently) {
     EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_WRITE_FAILED);
 }
 
-// The controller reads a line only when it gets to it, and a cancel that overtakes a line
-// still waiting there is lost. So the stop's cancel goes out only once the controller has
-// taken the worker's line: here, when its "ok" has been sent.
-TEST_F(VelocityMode, StopRightAfterTheLineWaitsForItsOk) {
+// The stop's cancel goes out at once, even while the worker still waits for its line's
+// "ok": a stop must not queue behind anything. Here the "ok" comes before the report to the
+// cancel's query, so the cancel ended that jog, and it needs no second one.
+TEST_F(VelocityMode, StopRightAfterTheLineDoesNotWaitForItsOk) {
     controller.respond([](const test::Input& in) {
+        if (in.is('?')) return test::reply("<Idle>\r\n");
         if (in.realtime) return test::Script{};
-        return test::replyAfter(80, "ok\r\n");
+        return test::replyAfter(150, "ok\r\n");
     });
     ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
     ASSERT_TRUE(controller.waitForLine(kLine600));
-    ASSERT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
-    ASSERT_TRUE(controller.waitForRealtime(test::kJogCancel));
+    ASSERT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS) << Korvane_GetLastError(handle);
+    EXPECT_EQ(withoutQueries(inputsBeforeFence()), (Inputs{kLine600, "0x85"}));
     const std::vector<test::Input> all = controller.inputs();
-    ASSERT_EQ(all.size(), 2u);
-    EXPECT_GE(all[1].at - all[0].at, 75ms) << "the cancel waited for the ok";
+    const auto cancel = std::find_if(all.begin(), all.end(),
+                                     [](const test::Input& in) { return in.is(test::kJogCancel); });
+    ASSERT_NE(cancel, all.end());
+    EXPECT_LT(cancel->at, jogLines().front().at + 150ms) << "the cancel waited for the ok";
 }
 
-// A line whose "ok" never came may still be waiting in the controller's input: the stop
-// waits for it once more, then cancels again, and still returns within a bound.
-TEST_F(VelocityMode, UnansweredLineGetsASecondCancel) {
-    controller.answerLines("");
-    ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
-    ASSERT_TRUE(controller.waitForLine(kLine600));
-    const test::Clock::time_point start = test::Clock::now();
-    ASSERT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
-    EXPECT_LT(test::msSince(start), 2500);
-    EXPECT_EQ(inputsBeforeFence(), (Inputs{kLine600, "0x85", "0x85"}));
+// What the controller did with a line that the cancel may have overtaken decides whether it
+// needs a cancel of its own: one accepted after the cancel acted runs, and gets one; one
+// never answered was dropped, and gets none (a second cancel could hit the end of the first
+// one's deceleration). The stop returns within a bound either way.
+TEST_F(VelocityMode, OnlyALineAcceptedAfterTheCancelGetsACancelOfItsOwn) {
+    {
+        SCOPED_TRACE("never answered");
+        controller.answerLines("");
+        ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
+        ASSERT_TRUE(controller.waitForLine(kLine600));
+        const test::Clock::time_point start = test::Clock::now();
+        ASSERT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
+        EXPECT_LT(test::msSince(start), 2500);
+        EXPECT_EQ(withoutQueries(inputsBeforeFence()), (Inputs{kLine600, "0x85"}));
+    }
+    {
+        SCOPED_TRACE("accepted after the cancel");
+        // The line's "ok" is held until the cancel's query has been answered; the jog then
+        // runs until the next cancel.
+        struct Script {
+            bool lineHeld = false;
+            int cancels = 0;
+        };
+        auto script = std::make_shared<Script>();
+        controller.respond([script](const test::Input& in) {
+            if (in.is(test::kJogCancel)) ++script->cancels;
+            if (in.is('?')) {
+                if (script->lineHeld && script->cancels == 1) {
+                    script->lineHeld = false;
+                    return test::reply("<Idle>\r\nok\r\n");
+                }
+                return test::reply(script->cancels == 1 ? "<Jog>\r\n" : "<Idle>\r\n");
+            }
+            if (in.realtime) return test::Script{};
+            script->lineHeld = in.line.rfind("$J=", 0) == 0;
+            return script->lineHeld ? test::Script{} : test::reply("ok\r\n");
+        });
+        controller.clear();
+        ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
+        ASSERT_TRUE(controller.waitForLine(kLine600));
+        ASSERT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS) << Korvane_GetLastError(handle);
+        EXPECT_EQ(withoutQueries(inputsBeforeFence()), (Inputs{kLine600, "0x85", "0x85"}));
+    }
 }
 
+// The open door ended the worker, but its line stays planned behind the door and would run
+// on after a resume.
 TEST_F(VelocityMode, DisconnectCancelsAnEndedWorkersLine) {
     ASSERT_EQ(Korvane_VelocityStart(handle, 3, 300.0f), KORVANE_SUCCESS);
     ASSERT_TRUE(controller.waitForLine("$J=G91 a100.000 F300"));
     cacheState("<Door:0>", KORVANE_STATE_DOOR);
     ASSERT_TRUE(waitUntilInactive());
+    reportUntilCancelled("<Door:0>");
     EXPECT_EQ(Korvane_Disconnect(handle), KORVANE_SUCCESS);
     handle = nullptr;
     ASSERT_TRUE(controller.waitForRealtime(test::kJogCancel));
     std::this_thread::sleep_for(150ms);
-    EXPECT_EQ(inputs(), (Inputs{"$J=G91 a100.000 F300", "?", "0x85"}));
+    EXPECT_EQ(withoutQueries(inputs()), (Inputs{"$J=G91 a100.000 F300", "0x85"}));
 }
 
 TEST_F(VelocityMode, DisconnectCancelsTheJogFirst) {
@@ -429,13 +527,21 @@ TEST_F(VelocityMode, DisconnectCancelsTheJogFirst) {
     handle = nullptr;
     ASSERT_TRUE(controller.waitForRealtime(test::kJogCancel));
     std::this_thread::sleep_for(150ms);
-    EXPECT_EQ(inputs(), (Inputs{"$J=G91 a100.000 F300", "0x85"}));
+    EXPECT_EQ(withoutQueries(inputs()), (Inputs{"$J=G91 a100.000 F300", "0x85"}));
 }
 
 // One thread keeps reversing the rate, so the worker writes a line every iteration, while
-// another queries the status as fast as it can.
+// another queries the status as fast as it can. The controller jogs from each line until
+// the next cancel.
 TEST_F(VelocityMode, WorkerLinesNeverInterleaveWithQueries) {
-    controller.answerQueries("<Jog|MPos:1,2,3>\r\n");
+    auto jogging = std::make_shared<std::atomic<bool>>(false);
+    controller.respond([jogging](const test::Input& in) {
+        if (in.is(test::kJogCancel)) *jogging = false;
+        if (in.is('?')) return test::reply(*jogging ? "<Jog|MPos:1,2,3>\r\n" : "<Idle>\r\n");
+        if (in.realtime) return test::Script{};
+        *jogging = true;
+        return test::reply("ok\r\n");
+    });
     ASSERT_EQ(Korvane_VelocityStart(handle, 0, 600.0f), KORVANE_SUCCESS);
     std::atomic<bool> done{false};
     std::thread reverser([&] {
@@ -450,7 +556,7 @@ TEST_F(VelocityMode, WorkerLinesNeverInterleaveWithQueries) {
     while (!done) {
         std::int32_t state = 0;
         EXPECT_EQ(Korvane_GetState(handle, &state), KORVANE_SUCCESS);
-        EXPECT_EQ(state, KORVANE_STATE_JOG);
+        EXPECT_TRUE(state == KORVANE_STATE_JOG || state == KORVANE_STATE_IDLE) << state;
         ++queries;
     }
     reverser.join();
@@ -463,7 +569,8 @@ TEST_F(VelocityMode, WorkerLinesNeverInterleaveWithQueries) {
         ++jogs;
     }
     EXPECT_GE(jogs, 3u);  // the worker wrote while the queries ran
-    EXPECT_EQ(controller.countInputs([](const test::Input& in) { return in.is('?'); }), queries);
+    // Every query of the host reached the controller (the cancels add queries of their own).
+    EXPECT_GE(controller.countInputs([](const test::Input& in) { return in.is('?'); }), queries);
 }
 
 // Hosts must not overlap starts and stops, but a host that does must not bring the library

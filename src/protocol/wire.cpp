@@ -123,8 +123,9 @@ Wire::ReportNote Wire::noteReport(const StatusReport& report) {
     if (restPending_ && afterStop && atRest(report.state)) restPending_ = false;
     if (!restPending_ && !motionUnanswered) {
         // With every jog line answered and no cancel under way, the report says whether a jog
-        // runs.
-        jogRunning_ = report.state == KORVANE_STATE_JOG;
+        // runs; but an open door only freezes a jog where it is, and it runs on after the
+        // resume, so Door leaves the answer as it was.
+        if (report.state != KORVANE_STATE_DOOR) jogRunning_ = report.state == KORVANE_STATE_JOG;
     }
     ReportNote note;
     note.freshness = motionUnanswered ? 0 : epoch_;
