@@ -391,8 +391,10 @@ TEST_F(CablePull, BeforeTheRestIsConfirmedAnEmergencyStopFails) {
     controller->answerQueries("");
     const Timed done = pullDuring([&] { return Korvane_EmergencyStop(handle); }, nthIs(1, '!'),
                                   kEmergencyStopLimitMs);
-    EXPECT_EQ(done.result, KORVANE_WRITE_FAILED);
-    EXPECT_EQ(lastError(), "Serial write failed");
+    // The poll fails to be written, or goes out just before the pull and is never answered.
+    EXPECT_TRUE(done.result == KORVANE_WRITE_FAILED || done.result == KORVANE_TIMEOUT)
+        << done.result;
+    EXPECT_NE(lastError(), "");
     EXPECT_TRUE(controller->lines().empty()) << "no $ES without a confirmed stop";
 }
 

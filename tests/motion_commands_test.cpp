@@ -346,7 +346,11 @@ TEST_F(MotionCommands, FeedHoldInVelocityModeIsWrittenAndEndsIt) {
 
 // The byte goes out at once and no reply is awaited: a silent controller does not delay it.
 TEST_F(MotionCommands, FeedHoldInMotionWritesItsByteAndReadsNothing) {
-    for (const char* report : {"<Run>", "<Jog>", "<Hold:0>"}) {
+    // A machine shown jogging gets the jog cancel first: some controllers ignore a hold
+    // while jogging.
+    const std::pair<const char*, Inputs> cases[] = {
+        {"<Run>", {"!"}}, {"<Jog>", {"0x85", "!", "?"}}, {"<Hold:0>", {"!"}}};
+    for (const auto& [report, expected] : cases) {
         SCOPED_TRACE(report);
         controller.answerQueries(std::string(report) + "\r\n");
         std::int32_t state = 0;
@@ -356,7 +360,7 @@ TEST_F(MotionCommands, FeedHoldInMotionWritesItsByteAndReadsNothing) {
         const test::Clock::time_point start = test::Clock::now();
         EXPECT_EQ(Korvane_FeedHold(handle), KORVANE_SUCCESS);
         EXPECT_LT(test::Clock::now() - start, 450ms);
-        EXPECT_EQ(inputsBeforeFence(), Inputs{"!"});
+        EXPECT_EQ(inputsBeforeFence(), expected);
     }
 }
 

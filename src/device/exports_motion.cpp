@@ -148,6 +148,11 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_EmergencyStop(DeviceHandle handle) {
     std::lock_guard<std::mutex> io(device->ioMutex);
     const std::int32_t stopped = confirmRest(*device, true);
     if (stopped != KORVANE_SUCCESS) return stopped;
+    // A report taken after the stop bytes, also when no jog needed confirming: the result
+    // says that the controller was seen after the stop, not merely that bytes were written.
+    StatusReport seen;
+    const std::int32_t answered = exchange(*device, "?", &seen, kStatusQueryTimeoutMs);
+    if (answered != KORVANE_SUCCESS) return answered;
     // The machine stands; "$ES" puts a controller that knows it into its emergency state. Its
     // refusal, or an "ok" from a controller that takes it for something else, changes
     // nothing of the stop that the real-time bytes made and the reports confirmed.
