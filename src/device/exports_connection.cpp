@@ -17,18 +17,28 @@ constexpr std::uint32_t kProbeTimeoutMs = 3000;
 // A controller that is still starting (a board that resets when the port opens) loses a
 // query sent too early: the probe asks again this often until its limit.
 constexpr std::uint32_t kProbeRepeatMs = 250;
-// How long the first reply to the empty line may take before the controller counts as one
-// that does not answer empty lines.
+// How long the first reply to the empty line may take at least, and at most, before the
+// controller counts as one that does not answer empty lines. Between the two, twice the time
+// the probe's answer took: a slow controller is given the time it showed it needs.
 constexpr std::uint32_t kLineEndFirstReplyMs = 500;
+constexpr std::uint32_t kLineEndFirstReplyCapMs = 2000;
 
-// Sends "?" every kProbeRepeatMs until a status report arrives (0) or kProbeTimeoutMs pass.
+struct ProbeOutcome {
+    std::int32_t result = KORVANE_TIMEOUT;
+    std::uint32_t elapsedMs = 0;  // from the first query to the report
+    std::uint32_t queries = 0;    // queries written
+};
+
+// Sends "?" every kProbeRepeatMs until a status report arrives or kProbeTimeoutMs pass.
 // A welcome banner or other lines that arrive meanwhile are passed over; an "error:" line
 // fails the probe.
-std::int32_t probe(Device& device) {
+ProbeOutcome probe(Device& device) {
+    ProbeOutcome outcome;
     const Deadline deadline(kProbeTimeoutMs);
     Reply reply;
     while (!deadline.passed()) {
-        if (writeRealtime(device, &kStatusQueryByte, 1) != KORVANE_SUCCESS) return KORVANE_TIMEOUT;
+        if (writeRealtime(device, &kStatusQueryByte, 1) != KORVANE_SUCCESS) return outcome;
+        ++outcome.queries;
         const Deadline repeat(kProbeRepeatMs);
         for (;;) {
             const std::uint32_t left = repeat.remaining() < deadline.remaining()
@@ -38,13 +48,15 @@ std::int32_t probe(Device& device) {
             if (reply.parsed) {
                 device.storeStatus(reply.report, reply.note.freshness);
                 device.wire().writeOffQueries();
-                return KORVANE_SUCCESS;
+                outcome.result = KORVANE_SUCCESS;
+                outcome.elapsedMs = deadline.elapsed();
+                return outcome;
             }
             // A controller that refuses the query is no controller to hand out.
-            if (reply.kind == ReplyKind::Error) return KORVANE_TIMEOUT;
+            if (reply.kind == ReplyKind::Error) return outcome;
         }
     }
-    return KORVANE_TIMEOUT;
+    return outcome;
 }
 
 // Learns how many replies the controller sends for one line. Some take CR and LF as two line
@@ -52,19 +64,40 @@ std::int32_t probe(Device& device) {
 // there, one from a controller that takes CR LF as one line end, none from one that ignores
 // empty lines. A second reply, when it comes, follows the first by the time the controller
 // takes to read a line, which the first reply's delay measures.
-void learnLineEnds(Device& device) {
+//
+// Meanwhile the answers to the probe's repeated queries, should they still come, are read
+// here, so that none is taken later for the answer to a new query.
+void learnLineEnds(Device& device, const ProbeOutcome& probed) {
     Wire& wire = device.wire();
     wire.setLineEnds(1, 0);  // nothing is booked for this line: its replies are counted here
     if (wire.writeLine("", LineKind::Empty) == 0) return;
     const std::uint32_t start = tickCount32();
+    std::uint32_t firstReplyLimit = 2 * probed.elapsedMs + 100;
+    if (firstReplyLimit < kLineEndFirstReplyMs) firstReplyLimit = kLineEndFirstReplyMs;
+    if (firstReplyLimit > kLineEndFirstReplyCapMs) firstReplyLimit = kLineEndFirstReplyCapMs;
+    std::uint32_t limit = firstReplyLimit;
     std::uint32_t replies = 0;
-    std::uint32_t limit = kLineEndFirstReplyMs;
+    std::uint32_t lateReports = 0;
+    const std::uint32_t extraQueries = probed.queries > 0 ? probed.queries - 1 : 0;
+    const std::uint32_t lateReportLimit =
+        extraQueries == 0 ? 0
+                          : (probed.elapsedMs < kLineEndFirstReplyCapMs ? probed.elapsedMs
+                                                                        : kLineEndFirstReplyCapMs);
     Reply reply;
-    while (replies < 2) {
-        const std::uint32_t left = remainingMs(start, limit, tickCount32());
+    for (;;) {
+        const bool repliesDone = replies >= 2;
+        const bool reportsDone = lateReports >= extraQueries;
+        const std::uint32_t now = tickCount32();
+        const std::uint32_t forReplies = repliesDone ? 0 : remainingMs(start, limit, now);
+        const std::uint32_t forReports = reportsDone ? 0 : remainingMs(start, lateReportLimit, now);
+        const std::uint32_t left = forReplies > forReports ? forReplies : forReports;
         if (left == 0 || !readReply(device, left, &reply)) break;
+        if (reply.parsed) {
+            ++lateReports;
+            continue;
+        }
         if (reply.kind != ReplyKind::Ok && reply.kind != ReplyKind::Error) continue;
-        if (++replies == 1) limit = 2 * elapsedMs(start, tickCount32()) + 50;
+        if (replies < 2 && ++replies == 1) limit = 2 * elapsedMs(start, tickCount32()) + 50;
     }
     wire.setLineEnds(replies >= 2 ? 2 : 1, replies);
 }
@@ -89,8 +122,9 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_Connect(const wchar_t* portName, int
     std::int32_t result;
     {
         std::lock_guard<std::mutex> io(device->ioMutex);
-        result = probe(*device);
-        if (result == KORVANE_SUCCESS) learnLineEnds(*device);
+        const ProbeOutcome probed = probe(*device);
+        result = probed.result;
+        if (result == KORVANE_SUCCESS) learnLineEnds(*device, probed);
     }
     if (result != KORVANE_SUCCESS) {
         device->port.close();

@@ -33,6 +33,8 @@ std::int32_t queryOnce(Link& link, StatusReport* report, std::uint32_t timeoutMs
             return KORVANE_SUCCESS;
         }
         if (reply.kind == ReplyKind::Error && reply.paid.surplus) {
+            // The refusal answers the query: no report is coming for it.
+            link.wire().writeOffQueries();
             link.setLastError("Firmware error: %s", reply.text);
             return KORVANE_FIRMWARE_ERROR;
         }
