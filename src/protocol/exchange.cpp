@@ -52,9 +52,11 @@ void clearLatchedError(Link& link) {
 
 }  // namespace
 
-bool readReply(Link& link, std::uint32_t timeoutMs, Reply* reply) {
-    LineAssembler& line = link.pendingLine();
-    if (!continueLine(link, line, timeoutMs)) return false;
+namespace {
+
+// Books the line just completed in link.pendingLine().
+void bookLine(Link& link, Reply* reply) {
+    const LineAssembler& line = link.pendingLine();
     *reply = Reply{};
     reply->text = line.line();
     reply->kind = classifyReply(line.line());
@@ -73,6 +75,25 @@ bool readReply(Link& link, std::uint32_t timeoutMs, Reply* reply) {
             if (std::strncmp(line.line(), "ALARM:", 6) == 0) link.wire().noteAlarmLine();
             break;
     }
+}
+
+// Books the replies already in the input, without waiting. With nothing owed, an "ok" or
+// "error:" there is a surplus and dropped; read after the next line went out, it would pay
+// that line's debt and pass for its verdict.
+void bookWaitingInput(Link& link) {
+    LineAssembler& line = link.pendingLine();
+    unsigned char byte = 0;
+    Reply reply;
+    while (link.serialPort().readBytes(&byte, 1, 0) == 1) {
+        if (line.push(byte)) bookLine(link, &reply);
+    }
+}
+
+}  // namespace
+
+bool readReply(Link& link, std::uint32_t timeoutMs, Reply* reply) {
+    if (!continueLine(link, link.pendingLine(), timeoutMs)) return false;
+    bookLine(link, reply);
     return true;
 }
 
@@ -156,13 +177,13 @@ std::int32_t prepareForLine(Link& link, std::uint32_t timeoutMs, const KeepGoing
                 continue;
             }
             wire.writeOffAll();
-            link.setLastError(
-                "Controller out of step: replies to earlier commands never came");
+            link.setLastError("Controller out of step: replies to earlier commands never came");
             return KORVANE_TIMEOUT;
         }
         readReply(link, deadline.remaining() < kByteWaitMs ? deadline.remaining() : kByteWaitMs,
                   &reply);
     }
+    bookWaitingInput(link);
     return KORVANE_SUCCESS;
 }
 
