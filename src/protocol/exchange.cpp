@@ -54,9 +54,11 @@ void clearLatchedError(Link& link) {
 
 }  // namespace
 
-bool readReply(Link& link, std::uint32_t timeoutMs, Reply* reply) {
-    LineAssembler& line = link.pendingLine();
-    if (!continueLine(link, line, timeoutMs)) return false;
+namespace {
+
+// Books the line just completed in link.pendingLine().
+void bookLine(Link& link, Reply* reply) {
+    const LineAssembler& line = link.pendingLine();
     *reply = Reply{};
     reply->text = line.line();
     reply->kind = classifyReply(line.line());
@@ -75,6 +77,26 @@ bool readReply(Link& link, std::uint32_t timeoutMs, Reply* reply) {
             if (std::strncmp(line.line(), "ALARM:", 6) == 0) link.wire().noteAlarmLine();
             break;
     }
+}
+
+// Books the replies already in the input, without waiting. With nothing owed, an "ok" or
+// "error:" there is a surplus and dropped; read after the next line went out, it would pay
+// that line's debt and pass for its verdict. A status report there is from before the
+// command and is not taken for its outcome either.
+void bookWaitingInput(Link& link) {
+    LineAssembler& line = link.pendingLine();
+    unsigned char byte = 0;
+    Reply reply;
+    while (link.serialPort().readBytes(&byte, 1, 0) == 1) {
+        if (line.push(byte)) bookLine(link, &reply);
+    }
+}
+
+}  // namespace
+
+bool readReply(Link& link, std::uint32_t timeoutMs, Reply* reply) {
+    if (!continueLine(link, link.pendingLine(), timeoutMs)) return false;
+    bookLine(link, reply);
     return true;
 }
 
@@ -150,10 +172,6 @@ std::int32_t prepareForLine(Link& link, std::uint32_t timeoutMs, const KeepGoing
     }
     const Deadline deadline(timeoutMs);
     Reply reply;
-    // What arrived before this command is booked now, so that none of it is taken for an
-    // answer to the command: a status report from before it says nothing about it.
-    while (readReply(link, 0, &reply)) {
-    }
     while (wire.owesReplies()) {
         if (keepGoing && !keepGoing()) return kRestAbandoned;
         if (deadline.passed()) {
@@ -168,6 +186,7 @@ std::int32_t prepareForLine(Link& link, std::uint32_t timeoutMs, const KeepGoing
         readReply(link, deadline.remaining() < kByteWaitMs ? deadline.remaining() : kByteWaitMs,
                   &reply);
     }
+    bookWaitingInput(link);
     return KORVANE_SUCCESS;
 }
 
@@ -213,14 +232,6 @@ std::int32_t exchange(Link& link, const char* command, StatusReport* report,
 }
 
 bool continueLine(Link& link, LineAssembler& line, std::uint32_t timeoutMs) {
-    if (timeoutMs == 0) {
-        // Only what has arrived already, without waiting.
-        unsigned char byte = 0;
-        while (link.serialPort().readBytes(&byte, 1, 0) == 1) {
-            if (line.push(byte)) return true;
-        }
-        return false;
-    }
     const Deadline deadline(timeoutMs);
     for (;;) {
         const std::uint32_t left = deadline.remaining();
