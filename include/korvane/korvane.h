@@ -24,7 +24,12 @@
  * a later one. Before a command line is written, the replies still owed are awaited up to the
  * command's own limit; if they never come, the command fails with KORVANE_TIMEOUT and
  * "Controller out of step: replies to earlier commands never came", and the count starts
- * afresh (the next command is unaffected). After a refusal the library writes an empty line,
+ * afresh (the next command is unaffected). A line written just before a jog cancel may be
+ * dropped unread by some controllers: its debt is written off once the machine is seen at
+ * rest and the reply has not come within 300 ms plus twice the slowest reply seen so far. An
+ * "ok" or "error:" that arrives when nothing is owed is dropped; it settles nothing and does
+ * not change what was learnt at connect (a single stray reply must not make every later
+ * command wait for one that never comes). After a refusal the library writes an empty line,
  * which clears the error that some controllers otherwise repeat for the next command.
  * A line command is also held back while the machine slows down after a jog cancel: a
  * controller reads no line before it stands, and would run it afterwards.
