@@ -15,6 +15,7 @@
 #include <cwchar>
 #include <string>
 
+#include "dll_path.h"
 #include "korvane_api.h"
 
 namespace {
@@ -37,15 +38,6 @@ class Stopwatch {
     LARGE_INTEGER start_{};
 };
 
-std::wstring dllBesideExecutable() {
-    wchar_t self[MAX_PATH] = {};
-    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self, n);
-    const std::size_t slash = path.find_last_of(L"\\/");
-    path.erase(slash == std::wstring::npos ? 0 : slash + 1);
-    return path + L"Korvane.dll";
-}
-
 void report(long exchanges, double microseconds) {
     std::printf("= exchanges %ld\n= microseconds_per_exchange %.1f\n", exchanges,
                 microseconds / static_cast<double>(exchanges));
@@ -53,7 +45,7 @@ void report(long exchanges, double microseconds) {
 
 int runLibrary(const wchar_t* port, long exchanges) {
     korvane::wine::KorvaneLibrary library;
-    const std::wstring dll = dllBesideExecutable();
+    const std::wstring dll = korvane::wine::dllBesideExecutable();
     if (!library.load(dll.c_str())) return 3;
     const korvane::wine::KorvaneApi& api = library.api();
     DeviceHandle handle = nullptr;

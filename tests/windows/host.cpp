@@ -10,21 +10,11 @@
 #include <cwchar>
 #include <string>
 
+#include "dll_path.h"
 #include "korvane_api.h"
 #include "scenarios.h"
 
 namespace {
-
-// The DLL beside the executable, by full path, so that no other copy on the search path
-// can stand in for the one under test.
-std::wstring dllBesideExecutable() {
-    wchar_t self[MAX_PATH] = {};
-    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring path(self, n);
-    const std::size_t slash = path.find_last_of(L"\\/");
-    path.erase(slash == std::wstring::npos ? 0 : slash + 1);
-    return path + L"Korvane.dll";
-}
 
 void usage() {
     std::fprintf(stderr, "usage: korvane_wine_host.exe <scenario> COM<n>\nscenarios:");
@@ -55,7 +45,7 @@ int wmain(int argc, wchar_t** argv) {
     }
 
     korvane::wine::KorvaneLibrary library;
-    const std::wstring dll = dllBesideExecutable();
+    const std::wstring dll = korvane::wine::dllBesideExecutable();
     if (!library.load(dll.c_str())) return 3;
     std::printf("loaded %ls, 21 exports resolved\n", dll.c_str());
 
