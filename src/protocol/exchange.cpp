@@ -22,11 +22,17 @@ bool isQuery(const char* command) {
 
 std::int32_t queryOnce(Link& link, StatusReport* report, std::uint32_t timeoutMs) {
     if (!link.isConnected()) return KORVANE_NOT_CONNECTED;
-    const std::int32_t written = writeRealtime(link, &kStatusQueryByte, 1);
-    if (written != KORVANE_SUCCESS) return written;
+    std::uint64_t query = 0;
+    if (!link.wire().writeRealtime(&kStatusQueryByte, 1, &query)) {
+        link.setLastError("Serial write failed");
+        return KORVANE_WRITE_FAILED;
+    }
     const Deadline deadline(timeoutMs);
     Reply reply;
     while (readReply(link, deadline.remaining(), &reply)) {
+        // The answer to an earlier query (a stop's, say, which nobody waited for) is older
+        // than this one; a report that answers none was printed by the controller since.
+        if (reply.parsed && reply.note.query != 0 && reply.note.query < query) continue;
         if (reply.parsed) {
             *report = reply.report;
             link.storeStatus(reply.report, reply.note.freshness);

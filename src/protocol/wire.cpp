@@ -46,13 +46,14 @@ std::uint64_t Wire::writeLine(const char* text, LineKind kind) {
     return line;
 }
 
-bool Wire::writeRealtime(const unsigned char* bytes, std::size_t count) {
+bool Wire::writeRealtime(const unsigned char* bytes, std::size_t count, std::uint64_t* lastQuery) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!port_.writeRaw(bytes, count)) return false;
     for (std::size_t i = 0; i < count; ++i) {
         switch (bytes[i]) {
             case kStatusQueryByte:
                 ++queriesWritten_;
+                if (lastQuery != nullptr) *lastQuery = queriesWritten_;
                 break;
             case kJogCancelByte:
                 // Unanswered jog lines are now uncertain: cancelled if read before the cancel,
@@ -112,7 +113,8 @@ Wire::ReportNote Wire::noteReport(const StatusReport& report) {
     if (report.state == KORVANE_STATE_HOME) lastHomeReport_ = reports_;
     // Reports answer queries in order; one that answers none (printed by the controller on
     // its own) moves nothing.
-    if (queriesAnswered_ < queriesWritten_) ++queriesAnswered_;
+    ReportNote note;
+    if (queriesAnswered_ < queriesWritten_) note.query = ++queriesAnswered_;
     const bool afterStop = queriesAnswered_ >= stopMarker_;
     bool motionUnanswered = false;
     for (const Debt& d : debts_) {
@@ -127,7 +129,6 @@ Wire::ReportNote Wire::noteReport(const StatusReport& report) {
         // resume, so Door leaves the answer as it was.
         if (report.state != KORVANE_STATE_DOOR) jogRunning_ = report.state == KORVANE_STATE_JOG;
     }
-    ReportNote note;
     note.freshness = motionUnanswered ? 0 : epoch_;
     return note;
 }

@@ -59,6 +59,7 @@ class Wire {
     // What a status report tells beyond its fields.
     struct ReportNote {
         std::uint64_t freshness = 0;  // 0: stale; else the motion epoch it describes
+        std::uint64_t query = 0;      // the status query it answered; 0: none (unsolicited)
     };
 
     explicit Wire(SerialPort& port) : port_(port) {}
@@ -77,7 +78,9 @@ class Wire {
     // Writes real-time bytes in one write: '?' is owed a report, 0x85 ends the jogs before it
     // and starts a wait for rest, '!' and '~' make the cached state stale. False when the
     // write failed.
-    bool writeRealtime(const unsigned char* bytes, std::size_t count);
+    // With lastQuery, the number of the last '?' among the bytes is stored there.
+    bool writeRealtime(const unsigned char* bytes, std::size_t count,
+                       std::uint64_t* lastQuery = nullptr);
 
     // Books one "ok" (ok true) or "error:" line.
     Payment pay(bool ok, std::uint32_t now);
