@@ -208,7 +208,7 @@ if start_pendant; then
     until_true 3000 sim_is state Jog
     T send-keys -t pendant q
     check "quitting during a step jog holds it: the machine stops short of the step" \
-        eval 'until_true 3000 pendant_gone && sim_is hold_bytes 1 &&
+        eval 'until_true 3000 pendant_gone && until_true 1000 sim_is hold_bytes 1 &&
               until_true 2000 sim_is state Idle && x_at_rest && ! sim_is x 12.000'
 fi
 finish
