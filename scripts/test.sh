@@ -32,11 +32,11 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     scripts/test-pendant.sh build/asan
 
-step "ThreadSanitizer: connections, velocity mode and concurrency"
+step "ThreadSanitizer: connections, velocity mode, concurrency and stops during other calls"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
-    ctest --preset tsan -L '^(connection_test|velocity_mode_test|motion_commands_test|concurrency_test)$'
+    ctest --preset tsan -L '^(connection_test|velocity_mode_test|motion_commands_test|concurrency_test|real_controller_stops_test)$'
 
 step "Windows: 64- and 32-bit Korvane.dll and korvane.exe cross-built and run under Wine"
 scripts/test-windows.sh build/default
