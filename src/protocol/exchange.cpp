@@ -176,11 +176,21 @@ std::int32_t prepareForLine(Link& link, std::uint32_t timeoutMs, const KeepGoing
         const std::int32_t rest = confirmRest(link, false, keepGoing);
         if (rest != KORVANE_SUCCESS) return rest;
     }
-    const Deadline deadline(timeoutMs);
+    // Replies already late are awaited for the command's own limit, or for as long as this
+    // controller has been seen to take (twice its slowest reply and a margin), whichever is
+    // longer: a reply not in by then is lost, and forgetting it is safe. Forgetting one that
+    // is merely slow would let it pass for a later command's verdict.
+    const std::uint32_t start = tickCount32();
+    auto waitLimit = [&wire, timeoutMs] {
+        std::uint32_t paced = 2 * wire.slowestReplyMs() + kLateReplyMarginMs;
+        if (paced > kEarlierRepliesCapMs) paced = kEarlierRepliesCapMs;
+        return paced > timeoutMs ? paced : timeoutMs;
+    };
     Reply reply;
     while (wire.owesReplies()) {
         if (keepGoing && !keepGoing()) return kRestAbandoned;
-        if (deadline.passed()) {
+        const std::uint32_t left = remainingMs(start, waitLimit(), tickCount32());
+        if (left == 0) {
             if (wire.owesOnlyUncertain()) {
                 wire.writeOffUncertain();
                 continue;
@@ -189,8 +199,7 @@ std::int32_t prepareForLine(Link& link, std::uint32_t timeoutMs, const KeepGoing
             link.setLastError("Controller out of step: replies to earlier commands never came");
             return KORVANE_TIMEOUT;
         }
-        readReply(link, deadline.remaining() < kByteWaitMs ? deadline.remaining() : kByteWaitMs,
-                  &reply);
+        readReply(link, left < kByteWaitMs ? left : kByteWaitMs, &reply);
     }
     bookWaitingInput(link);
     return KORVANE_SUCCESS;

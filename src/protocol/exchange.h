@@ -31,6 +31,9 @@ constexpr std::uint32_t kRestCapMs = 30000;
 // Once the machine rests, a line still unanswered is read within the controller's usual
 // reply time; this much on top of twice the slowest reply seen before it counts as dropped.
 constexpr std::uint32_t kLateReplyMarginMs = 300;
+// The longest a command waits for replies still owed to earlier lines, however slow the
+// controller has been.
+constexpr std::uint32_t kEarlierRepliesCapMs = 10000;
 
 // Whether a wait should go on; empty means always.
 using KeepGoing = std::function<bool()>;
@@ -67,10 +70,11 @@ std::int32_t exchange(Link& link, const char* command, StatusReport* report,
 
 // Before a line is written: after a stop, waits until a report shows the machine at rest
 // (controllers read no line while they slow down); then reads the replies still owed to
-// earlier lines, up to timeoutMs. Debts of lines written before a cancel, unpaid at rest,
-// are written off (the cancel may have dropped them). Other debts unpaid after timeoutMs
-// mean the controller is out of step: 5 with a message saying so, and the account starts
-// afresh. 0 when the line may go; 1 when not connected.
+// earlier lines, up to timeoutMs or twice the slowest reply seen plus kLateReplyMarginMs,
+// whichever is longer (at most kEarlierRepliesCapMs). Debts of lines written before a
+// cancel, unpaid then, are written off (the cancel may have dropped them). Other debts
+// unpaid then mean the controller is out of step: 5 with a message saying so, and the
+// account starts afresh. 0 when the line may go; 1 when not connected.
 std::int32_t prepareForLine(Link& link, std::uint32_t timeoutMs, const KeepGoing& keepGoing = {});
 
 // How the controller answered one line.
