@@ -129,6 +129,7 @@ struct Simulator::Impl {
     Clock::time_point nextReadEarliest{};  // a line held back delays the ones behind it
     std::vector<std::string> receivedLines;
     std::array<std::size_t, 256> realtimeCounts{};
+    RealtimeObserver realtimeObserver;
 };
 
 void Simulator::Impl::serve() {
@@ -189,6 +190,7 @@ void Simulator::Impl::handleInput(const unsigned char* bytes, std::size_t count,
                 break;
             case InputSplitter::Event::Kind::Realtime: {
                 ++realtimeCounts[event.byte];
+                if (realtimeObserver) realtimeObserver(event.byte, now);
                 // Status queries come several times a second; logging them drowns the rest.
                 if (event.byte != '?') log(realtimeName(event.byte), now);
                 if (ignored) break;
@@ -390,6 +392,11 @@ void Simulator::clearReceived() {
     std::lock_guard<std::mutex> lock(impl_->mutex);
     impl_->receivedLines.clear();
     impl_->realtimeCounts.fill(0);
+}
+
+void Simulator::setRealtimeObserver(RealtimeObserver observer) {
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->realtimeObserver = std::move(observer);
 }
 
 void Simulator::setSilent(bool silent) {

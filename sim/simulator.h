@@ -47,8 +47,10 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -156,6 +158,13 @@ class Simulator {
     // Lines received and not read yet (held back by the parse delay, a deceleration, ...).
     std::size_t unreadLines() const;
     void clearReceived();
+    // Called for every real-time byte with the moment it was read from the pty, before the
+    // machine acts on it: how long a stop took to reach the controller is measured with it.
+    // It runs on the serving thread under the simulator's lock, so it must be quick and must
+    // not call the simulator. An empty function removes it.
+    using RealtimeObserver =
+        std::function<void(unsigned char byte, std::chrono::steady_clock::time_point at)>;
+    void setRealtimeObserver(RealtimeObserver observer);
 
     // Changes at run time, from any thread.
     void setSilent(bool silent);

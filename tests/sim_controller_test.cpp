@@ -14,9 +14,11 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "command_line.h"
@@ -322,6 +324,37 @@ TEST_F(SimInput, AJogLineWrittenDuringTheDecelerationRunsOnceTheMachineStands) {
     EXPECT_EQ(readLines(1, 5000ms), kOk);
     EXPECT_EQ(sim_->jogsSinceLastCancel(), 1u);
     EXPECT_EQ(sim_->unreadLines(), 0u);
+}
+
+TEST_F(SimInput, TheRealtimeObserverSeesEachStopByteWhenItArrivesEvenBehindUnreadLines) {
+    SimOptions options;
+    options.lineParseDelayMs = 400;  // the line is still unread when the stop bytes come
+    start(options);
+    std::mutex mutex;
+    std::vector<std::pair<unsigned char, Clock::time_point>> seen;
+    sim_->setRealtimeObserver([&](unsigned char byte, Clock::time_point at) {
+        std::lock_guard<std::mutex> lock(mutex);
+        seen.emplace_back(byte, at);
+    });
+    const auto before = Clock::now();
+    send("$MPos=x1\r\n\x85!");
+    ASSERT_TRUE(eventually([&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return seen.size() == 2;
+    }));
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        EXPECT_EQ(seen[0].first, 0x85);
+        EXPECT_EQ(seen[1].first, '!');
+        EXPECT_GE(seen[0].second, before);
+        // Taken as the bytes came, not when the line ahead of them was read.
+        EXPECT_LT(seen[1].second, before + 300ms);
+    }
+    sim_->setRealtimeObserver({});
+    send("?");
+    EXPECT_FALSE(readLines(1).empty());
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(seen.size(), 2u);
 }
 
 TEST_F(SimInput, ADeafMachineAnswersQueriesAndReadsItsLinesAfterAResume) {

@@ -5,7 +5,13 @@
 //     empty line between CR and LF: no refusal may pass for an acceptance;
 //   - reversals of velocity mode: each must take effect, and how soon is measured;
 //   - commands whose replies come behind stale and unsolicited status reports: no command
-//     may be settled by a report.
+//     may be settled by a report;
+//   - stops and reversals during decelerations of seconds, against a controller that goes
+//     deaf after a late second cancel: none may leave a ghost jog or a deaf controller;
+//   - how soon the first stop byte reaches the controller while another call is busy;
+//   - feed holds after jogs whose replies were lost and during jogs: none may be skipped;
+//   - commands with replies late by up to twice their limit: no false success, and no false
+//     failure of a command answered well within its limit.
 // Prints its figures and a closing "N passed, N failed" line; exits non-zero on any failure.
 #include <algorithm>
 #include <atomic>
@@ -20,6 +26,7 @@
 
 #include "korvane/korvane.h"
 #include "simulator.h"
+#include "stress_support.h"
 #include "support/pty_pair.h"
 #include "support/scripted_controller.h"
 
@@ -32,46 +39,10 @@ using Clock = std::chrono::steady_clock;
 // machine then slows to a stop before it runs the new line. Documented in the header.
 constexpr long long kReversalBoundMs = 1000;
 
-struct Tally {
-    long long passed = 0;
-    long long failed = 0;
-    void check(bool ok) { ok ? ++passed : ++failed; }
-};
-
-double msBetween(Clock::time_point from, Clock::time_point to) {
-    return std::chrono::duration<double, std::milli>(to - from).count();
-}
-
-class Session {
-  public:
-    explicit Session(korvane::sim::SimOptions options) : sim_(options) {
-        if (!sim_.start()) fail("simulator: " + sim_.error());
-        if (Korvane_Connect(sim_.devicePathWide().c_str(), 115200, &handle_) != 0) {
-            fail("cannot connect to the simulator");
-        }
-    }
-    ~Session() { Korvane_Disconnect(handle_); }
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
-
-    DeviceHandle handle() const { return handle_; }
-    korvane::sim::Simulator& sim() { return sim_; }
-
-    float position(int axis) {
-        float positions[6] = {};
-        Korvane_GetPosition(handle_, positions, nullptr);
-        return positions[axis];
-    }
-
-    static void fail(const std::string& why) {
-        std::fprintf(stderr, "safety_stress: %s\n", why.c_str());
-        std::exit(2);
-    }
-
-  private:
-    korvane::sim::Simulator sim_;
-    DeviceHandle handle_ = nullptr;
-};
+using korvane::stress::fail;
+using korvane::stress::msBetween;
+using korvane::stress::Session;
+using korvane::stress::Tally;
 
 void startStopCycles(int count, Tally& tally) {
     Session session({});
@@ -107,7 +78,7 @@ void refusalPairs(int count, Tally& tally) {
     Session session(options);
     DeviceHandle h = session.handle();
     if (Korvane_SetSoftLimitRange(h, 0, 100.0f, 0.0f) != 0 || Korvane_EnableSoftLimits(h, 0, 1)) {
-        Session::fail("cannot set soft limits");
+        fail("cannot set soft limits");
     }
     long long falseSuccesses = 0;
     long long wrongFailures = 0;
@@ -137,7 +108,7 @@ void reversals(int count, Tally& tally) {
     Session session({});
     DeviceHandle h = session.handle();
     float rate = 600.0f;
-    if (Korvane_VelocityStart(h, 0, rate) != 0) Session::fail("cannot start velocity mode");
+    if (Korvane_VelocityStart(h, 0, rate) != 0) fail("cannot start velocity mode");
     double longest = 0.0;
     double total = 0.0;
     int late = 0;
@@ -191,7 +162,7 @@ void commandsAmidReports(int count, Tally& tally) {
     });
     DeviceHandle h = nullptr;
     if (Korvane_Connect(pty.slavePathWide().c_str(), 115200, &h) != 0) {
-        Session::fail("cannot connect to the scripted controller");
+        fail("cannot connect to the scripted controller");
     }
     std::atomic<bool> done{false};
     std::thread noise([&] {  // reports nobody asked for, at random moments
@@ -236,6 +207,11 @@ int main(int argc, char** argv) {
     refusalPairs(countArgument(argc, argv, "--refusals", 1000), tally);
     reversals(countArgument(argc, argv, "--reversals", 200), tally);
     commandsAmidReports(countArgument(argc, argv, "--reports", 1000), tally);
+    korvane::stress::longStops(countArgument(argc, argv, "--long-stops", 1000),
+                               countArgument(argc, argv, "--long-stop-sessions", 12), tally);
+    korvane::stress::stopByteLatency(countArgument(argc, argv, "--latency-stops", 300), tally);
+    korvane::stress::feedHolds(countArgument(argc, argv, "--holds", 1000), tally);
+    korvane::stress::lateReplies(countArgument(argc, argv, "--late-replies", 1000), tally);
     std::printf("%lld passed, %lld failed\n", tally.passed, tally.failed);
     return tally.failed == 0 ? 0 : 1;
 }
