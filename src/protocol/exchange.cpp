@@ -29,10 +29,18 @@ std::int32_t queryOnce(Link& link, StatusReport* report, std::uint32_t timeoutMs
     }
     const Deadline deadline(timeoutMs);
     Reply reply;
+    bool olderSeen = false;
+    Reply older;
     while (readReply(link, deadline.remaining(), &reply)) {
         // The answer to an earlier query (a stop's, say, which nobody waited for) is older
         // than this one; a report that answers none was printed by the controller since.
-        if (reply.parsed && reply.note.query != 0 && reply.note.query < query) continue;
+        if (reply.parsed && reply.note.query != 0 && reply.note.query < query) {
+            // Kept in case the count is off (a report lost on the line): it still came
+            // after this query was written, which beats no report at all.
+            older = reply;
+            olderSeen = true;
+            continue;
+        }
         if (reply.parsed) {
             *report = reply.report;
             link.storeStatus(reply.report, reply.note.freshness);
@@ -47,6 +55,11 @@ std::int32_t queryOnce(Link& link, StatusReport* report, std::uint32_t timeoutMs
     }
     // Its report, should it still come, answers nothing we wait for.
     link.wire().writeOffQueries();
+    if (olderSeen) {
+        *report = older.report;
+        link.storeStatus(older.report, older.note.freshness);
+        return KORVANE_SUCCESS;
+    }
     link.setLastError("Timeout waiting for response");
     return KORVANE_TIMEOUT;
 }
