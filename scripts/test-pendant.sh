@@ -162,7 +162,7 @@ if check "pendant starts and shows the machine" start_pendant; then
     # A stop and a new start while the key repeats would have written a second jog line.
     check "the repeats of the held key bridge without a stop and a new start" sim_is jog_lines 1
     echo "      screen during the jog:"
-    sed 's/^/      | /' <<<"$jog_screen"
+    printf "      | %s\n" "${jog_screen//$'\n'/$'\n      | '}"
 fi
 finish
 
