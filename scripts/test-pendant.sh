@@ -257,7 +257,7 @@ if start_pendant --homing-ms 20000; then
     echo "      e during homing: hold byte after ${hold_ms} ms, \$ES after ${estop_ms} ms"
     # Loose bound: far below the cycle, which would hold every key back otherwise.
     check "e during homing reaches the simulator within 2 s and ends the cycle in Alarm" \
-        eval '[ "$estop_ms" -lt 2000 ] && sim_is state Alarm'
+        eval '[ "$estop_ms" -lt 2000 ] && until_true 2000 sim_is state Alarm'
     # After the failed cycle's result is in: the stop is what the operator must see.
     check "the screen shows the emergency stop after the cycle returned" \
         eval 'until_true 2000 screen_has "State     Alarm" && sleep 0.5 && screen_has "EMERGENCY STOP"'
@@ -273,8 +273,8 @@ if start_pendant --homing-ms 20000; then
     until_true 3000 sim_is state Home
     T send-keys -t pendant q
     check "quitting during homing stops the cycle and waits for it before closing (exit 0)" \
-        eval 'until_true 3000 pendant_gone && sim_is estop_lines 1 && sim_is state Alarm &&
-              until_true 3000 exited_with 0'
+        eval 'until_true 3000 pendant_gone && until_true 2000 sim_is estop_lines 1 &&
+              until_true 2000 sim_is state Alarm && until_true 3000 exited_with 0'
 fi
 finish
 
