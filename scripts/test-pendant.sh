@@ -78,9 +78,10 @@ sim_is() { [ "$(sim_value "$1")" = "$2" ]; }
 sim_at_least() { [ "$(sim_value "$1")" -ge "$2" ]; }
 pendant_gone() { ! kill -0 "$pendant_pid" 2>/dev/null; }
 
+# start_sim [SIMULATOR OPTIONS...]
 start_sim() {
     rm -f "$status" "$work/port"
-    "$sim" --status-file "$status" --silence-signals --link "$work/port" >"$work/sim.out" \
+    "$sim" --status-file "$status" --silence-signals --link "$work/port" "$@" >"$work/sim.out" \
         2>>"$work/stderr" &
     sim_pid=$!
     until_true 5000 test -s "$status"
@@ -93,9 +94,9 @@ stop_sim() {
 
 # Starts the simulator and the pendant in a 100x30 pane. The pane's shell keeps the terminal
 # settings from before and after the pendant and its exit code, then stays open. Both
-# programs' stderr collects in one file.
+# programs' stderr collects in one file. Arguments go to the simulator.
 start_pendant() {
-    start_sim
+    start_sim "$@"
     rm -f "$work/exit" "$work/stty.before" "$work/stty.after"
     T new-session -d -s pendant -x 100 -y 30 \
         "stty -g >'$work/stty.before'; '$tool' pendant --port '$work/port' 2>>'$work/stderr'; \
@@ -161,7 +162,7 @@ if check "pendant starts and shows the machine" start_pendant; then
     # A stop and a new start while the key repeats would have written a second jog line.
     check "the repeats of the held key bridge without a stop and a new start" sim_is jog_lines 1
     echo "      screen during the jog:"
-    sed 's/^/      | /' <<<"$jog_screen"
+    printf "      | %s\n" "${jog_screen//$'\n'/$'\n      | '}"
 fi
 finish
 
@@ -232,8 +233,55 @@ if start_pendant; then
     sleep 0.3
     check "h then another key does not home" sim_is home_lines 0
     T send-keys -t pendant h y
-    check "h then y homes and clears the alarm" \
-        eval 'until_true 5000 sim_is home_lines 1 && until_true 5000 screen_has "State     Idle"'
+    check "h then y homes, clears the alarm and says so" \
+        eval 'until_true 5000 sim_is home_lines 1 && until_true 5000 screen_has "State     Idle" &&
+              until_true 2000 screen_has "homing done"'
+fi
+finish
+
+# --- Homing runs beside the keys: a 20 s cycle, and the keys still act during it.
+if start_pendant --homing-ms 20000; then
+    T send-keys -t pendant h y
+    check "the screen shows the cycle under way" \
+        eval 'until_true 3000 sim_is state Home && until_true 2000 screen_has "State     Home"'
+    send_for 300 Right
+    check "jog keys during homing move nothing and say why" \
+        eval 'sim_is jog_lines 0 && until_true 1000 screen_has "nothing while homing"'
+    sleep 1
+    T send-keys -t pendant e
+    pressed=$(now_ms)
+    until_true 5000 sim_at_least hold_bytes 1
+    hold_ms=$(($(now_ms) - pressed))
+    until_true 5000 sim_is estop_lines 1
+    estop_ms=$(($(now_ms) - pressed))
+    echo "      e during homing: hold byte after ${hold_ms} ms, \$ES after ${estop_ms} ms"
+    # Loose bound: far below the cycle, which would hold every key back otherwise.
+    check "e during homing reaches the simulator within 2 s and ends the cycle in Alarm" \
+        eval '[ "$estop_ms" -lt 2000 ] && until_true 2000 sim_is state Alarm'
+    # After the failed cycle's result is in: the stop is what the operator must see.
+    check "the screen shows the emergency stop after the cycle returned" \
+        eval 'until_true 2000 screen_has "State     Alarm" && sleep 0.5 && screen_has "EMERGENCY STOP"'
+    T send-keys -t pendant q
+    check "after homing the pendant ends cleanly (exit 0, terminal restored)" \
+        eval 'until_true 3000 pendant_gone && until_true 3000 exited_with 0 &&
+              until_true 2000 terminal_restored'
+fi
+finish
+
+if start_pendant --homing-ms 20000; then
+    T send-keys -t pendant h y
+    until_true 3000 sim_is state Home
+    T send-keys -t pendant q
+    check "quitting during homing stops the cycle and waits for it before closing (exit 0)" \
+        eval 'until_true 3000 pendant_gone && until_true 2000 sim_is estop_lines 1 &&
+              until_true 2000 sim_is state Alarm && until_true 3000 exited_with 0'
+fi
+finish
+
+if start_pendant --homing-ms 300 --homing-fails; then
+    T send-keys -t pendant h y
+    check "a failed homing cycle shows the library's error" \
+        until_true 5000 screen_has "Korvane_Home failed: .*Homing failed"
 fi
 finish
 

@@ -1,6 +1,7 @@
 #include "pendant.h"
 
 #include <algorithm>
+#include <system_error>
 
 #include "api_names.h"
 #include "connection.h"
@@ -53,6 +54,13 @@ bool Pendant::stopJogging() {
 
 bool Pendant::shutdown() {
     bool ok = stopJogging();
+    if (homingRuns()) {
+        // A feed hold does not end a homing cycle on every controller; the emergency stop
+        // does, and leaves the Alarm that an interrupted cycle leaves anyway.
+        homingStopped_ = true;
+        ok = check(Korvane_EmergencyStop(handle_), "Korvane_EmergencyStop") && ok;
+    }
+    if (homing_.valid()) finishHoming();
     if (stepMayRun_) {
         ok = check(Korvane_FeedHold(handle_), "Korvane_FeedHold") && ok;
         stepMayRun_ = false;
@@ -127,12 +135,17 @@ void Pendant::press(const PendantKey& key, Clock::time_point now) {
         case PendantAction::EmergencyStop:
             jogging_ = false;
             waitForRelease_ = true;
+            homingStopped_ = homingRuns();
             if (check(Korvane_EmergencyStop(handle_), "Korvane_EmergencyStop")) {
                 say("EMERGENCY STOP: the machine is in Alarm; h homes it", true);
             }
             nextPoll_ = Clock::now();
             return;
         case PendantAction::Home:
+            if (homingRuns()) {
+                say("homing runs already");
+                return;
+            }
             stopJogging();
             confirmHoming_ = true;
             say("home all axes? y starts the cycle, any other key cancels");
@@ -150,6 +163,10 @@ void Pendant::jog(const PendantKey& key, Clock::time_point now) {
     lastKeyAxis_ = key.axis;
     lastKeyDirection_ = key.direction;
     lastKeyAt_ = now;
+    if (homingRuns()) {
+        say("jog keys do nothing while homing runs", true);
+        return;
+    }
     if (waitForRelease_) return;
     if (const std::string why = jogRefusal(); !why.empty()) {
         stopJogging();
@@ -193,9 +210,33 @@ void Pendant::changeFeed(int delta) {
 
 void Pendant::home() {
     stopJogging();
-    say("homing all axes (up to 30 s; keys wait until it is over)");
-    if (redraw_) redraw_();
-    if (check(Korvane_Home(handle_, KORVANE_AXIS_ALL), "Korvane_Home")) say("homing done");
+    say("homing all axes (up to 30 s; e stops the machine)");
+    homingStopped_ = false;
+    try {
+        // The thread gets the handle only: whatever it reports goes through the future.
+        homing_ = std::async(std::launch::async, [handle = handle_] {
+            const ResultCode result = Korvane_Home(handle, KORVANE_AXIS_ALL);
+            return HomingOutcome{result,
+                                 result == KORVANE_SUCCESS ? "" : describeFailure(handle, result)};
+        });
+    } catch (const std::system_error& error) {
+        say(std::string("homing not started: ") + error.what(), true);
+    }
+    nextPoll_ = Clock::now();
+}
+
+bool Pendant::homingRuns() const {
+    return homing_.valid() &&
+           homing_.wait_for(std::chrono::seconds(0)) != std::future_status::ready;
+}
+
+void Pendant::finishHoming() {
+    const HomingOutcome outcome = homing_.get();  // waits; the future is empty afterwards
+    if (outcome.result == KORVANE_SUCCESS) {
+        say("homing done");
+    } else if (!homingStopped_) {
+        say("Korvane_Home failed: " + outcome.failure, true);
+    }
     // Keys held during the cycle must not start a jog the moment it ends.
     waitForRelease_ = true;
     lastKeyAt_ = Clock::now();
@@ -208,6 +249,7 @@ void Pendant::setTerminalFits(bool fits) {
 }
 
 void Pendant::tick(Clock::time_point now) {
+    if (homing_.valid() && !homingRuns()) finishHoming();
     const auto release = std::chrono::milliseconds(releaseMs_);
     if (now - lastKeyAt_ >= release) {
         if (jogging_) stopJogging();

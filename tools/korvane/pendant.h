@@ -13,11 +13,16 @@
 // is happening, and on every way out (stopJogging() from the caller, and the destructor).
 // After a feed hold, an emergency stop or a failure, jog keys do nothing until none has come
 // for the release time, so that a key still held does not start the machine again.
+//
+// Homing runs on a thread of its own, since the call blocks for the whole cycle: the keys
+// and the status polls go on meanwhile, so that a stop acts at once (the library writes stop
+// bytes while the cycle runs). Jog keys do nothing until the cycle is over. The thread touches
+// nothing of the pendant: it hands its result over through the future, taken once it ended.
 #pragma once
 
 #include <array>
 #include <chrono>
-#include <functional>
+#include <future>
 #include <string>
 #include <string_view>
 
@@ -44,12 +49,9 @@ class Pendant {
     Pendant(const Pendant&) = delete;
     Pendant& operator=(const Pendant&) = delete;
 
-    // Called before a call that holds the connection for long (homing), so that the screen
-    // can say what is going on first.
-    void onLongCall(std::function<void()> redraw) { redraw_ = std::move(redraw); }
-
     void press(const PendantKey& key, Clock::time_point now);
-    // Stops a jog whose key was released, and polls the status when it is due.
+    // Stops a jog whose key was released, takes the result of a homing cycle that ended, and
+    // polls the status when it is due.
     void tick(Clock::time_point now);
     // When tick() next has something to do.
     Clock::time_point nextDeadline() const;
@@ -59,7 +61,9 @@ class Pendant {
     // message shown, when the cancel could not be written.
     bool stopJogging();
     // The way out: stopJogging(), and a feed hold when a step jog may still be running, so
-    // that no axis moves on once the pendant is gone. False when either failed.
+    // that no axis moves on once the pendant is gone. A homing cycle under way gets an
+    // emergency stop, and the call is waited for: the connection must not close under it.
+    // False when a stop failed.
     bool shutdown();
     bool quitRequested() const { return quit_; }
 
@@ -83,6 +87,10 @@ class Pendant {
     void startOrChangeVelocity(int axis, int direction);
     void changeFeed(int delta);
     void home();
+    // A homing call was started and has not returned.
+    bool homingRuns() const;
+    // Waits for the homing call to return and shows its result.
+    void finishHoming();
     void poll();
     // Why jogging is refused now, or "" when it is allowed.
     std::string jogRefusal() const;
@@ -91,7 +99,6 @@ class Pendant {
 
     DeviceHandle handle_;
     const int releaseMs_;
-    std::function<void()> redraw_;
 
     StatusReading status_;
     bool fresh_ = false;        // the last status poll succeeded
@@ -114,9 +121,20 @@ class Pendant {
     bool waitForRelease_ = false;
 
     bool confirmHoming_ = false;
+    // An emergency stop was sent during the cycle: the cycle's failure is what it did, and
+    // its message stays.
+    bool homingStopped_ = false;
     bool quit_ = false;
     std::string message_;
     bool messageIsError_ = false;
+
+    struct HomingOutcome {
+        ResultCode result;
+        std::string failure;  // describeFailure(), read on the homing thread
+    };
+    // Valid while a cycle runs and until its result is taken. Last member, so destroyed
+    // first: its destructor waits for the call, as the handle must outlive it.
+    std::future<HomingOutcome> homing_;
 };
 
 }  // namespace korvane::tool

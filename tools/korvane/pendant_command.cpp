@@ -96,7 +96,6 @@ int runPendant(const Invocation& call) {
         }
         Pendant pendant(connection.handle(), releaseMs);
         const std::string title = "korvane pendant  " + options.port;
-        pendant.onLongCall([&] { screen.draw(pendant, title); });
 
         reason = runLoop(pendant, screen, signals, title);
 
