@@ -74,6 +74,11 @@ void MachineModel::advance(TimePoint now) {
         if (now >= homingEnd_) finishHoming();
         return;
     }
+    // A hold with nothing left to hold (its jog already over) is no hold: at rest.
+    if (state_ == MachineState::Hold && motions_.empty()) {
+        state_ = restingState();
+        return;
+    }
     // A held jog still slows down to its stop; held program motion stands.
     const bool heldJog = state_ == MachineState::Hold && jogInFront();
     if (!moving() && !heldJog) return;
@@ -519,6 +524,10 @@ void MachineModel::endJogUnderWay() {
 
 void MachineModel::feedHold() {
     if (!moving()) return;
+    if (motions_.empty()) {
+        state_ = restingState();  // the motion ended this very moment: nothing to hold
+        return;
+    }
     if (holdIgnoredWhileJogging_ && state_ == MachineState::Jog) return;
     // A hold ends a jog: it slows down to a stop, then the machine is Idle and a resume
     // finds nothing to resume. Program motion is only held.
