@@ -208,7 +208,17 @@ std::int32_t prepareForLine(Link& link, std::uint32_t timeoutMs, const KeepGoing
                 wire.writeOffUncertain();
                 continue;
             }
-            wire.writeOffAll();
+            // Replies still coming in are late, not lost: they stay owed, so that none of
+            // them can pass for a later command's verdict. Only a line quiet for longer than
+            // any reply has taken (and kLostReplyQuietMs at least) has lost them, and the
+            // account starts afresh.
+            std::uint32_t lastReply = 0;
+            const bool replied = wire.lastReplyAt(&lastReply);
+            const std::uint32_t quietLimit =
+                waitLimit() > kLostReplyQuietMs ? waitLimit() : kLostReplyQuietMs;
+            if (!replied || elapsedMs(lastReply, tickCount32()) >= quietLimit) {
+                wire.writeOffAll();
+            }
             link.setLastError("Controller out of step: replies to earlier commands never came");
             return KORVANE_TIMEOUT;
         }

@@ -34,6 +34,9 @@ constexpr std::uint32_t kLateReplyMarginMs = 300;
 // The longest a command waits for replies still owed to earlier lines, however slow the
 // controller has been.
 constexpr std::uint32_t kEarlierRepliesCapMs = 10000;
+// Owed replies count as lost, and are forgotten, only after the line has been quiet this
+// long (or longer, for a controller seen to be slower).
+constexpr std::uint32_t kLostReplyQuietMs = 2000;
 
 // Whether a wait should go on; empty means always.
 using KeepGoing = std::function<bool()>;
@@ -73,8 +76,10 @@ std::int32_t exchange(Link& link, const char* command, StatusReport* report,
 // earlier lines, up to timeoutMs or twice the slowest reply seen plus kLateReplyMarginMs,
 // whichever is longer (at most kEarlierRepliesCapMs). Debts of lines written before a
 // cancel, unpaid then, are written off (the cancel may have dropped them). Other debts
-// unpaid then mean the controller is out of step: 5 with a message saying so, and the
-// account starts afresh. 0 when the line may go; 1 when not connected.
+// unpaid then mean the controller is out of step: 5 with a message saying so. They stay
+// owed while replies keep coming in (late, not lost); once no reply has come for
+// kLostReplyQuietMs (or the longer wait) they are written off and the account starts afresh. 0 when
+// the line may go; 1 when not connected.
 std::int32_t prepareForLine(Link& link, std::uint32_t timeoutMs, const KeepGoing& keepGoing = {});
 
 // How the controller answered one line.

@@ -83,6 +83,8 @@ bool Wire::writeRealtime(const unsigned char* bytes, std::size_t count, std::uin
 Wire::Payment Wire::pay(bool ok, std::uint32_t now) {
     std::lock_guard<std::mutex> lock(mutex_);
     Payment paid;
+    anyReply_ = true;
+    lastReplyTick_ = now;
     if (debts_.empty()) return paid;
     Debt& debt = debts_.front();
     paid.surplus = false;
@@ -209,6 +211,12 @@ std::uint64_t Wire::epoch() {
 std::uint32_t Wire::slowestReplyMs() {
     std::lock_guard<std::mutex> lock(mutex_);
     return slowestReplyMs_;
+}
+
+bool Wire::lastReplyAt(std::uint32_t* tick) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    *tick = lastReplyTick_;
+    return anyReply_;
 }
 
 std::uint64_t Wire::reportCount() {

@@ -118,6 +118,8 @@ class Wire {
     std::uint64_t epoch();
     // The slowest time from a line to its first reply seen on this connection.
     std::uint32_t slowestReplyMs();
+    // When the last "ok" or "error:" was booked (a tick count); whether any was.
+    bool lastReplyAt(std::uint32_t* tick);
 
     // Reports read so far, the last one, and the number of the last one showing Home.
     std::uint64_t reportCount();
@@ -154,6 +156,8 @@ class Wire {
     bool jogRunning_ = true;
     std::uint64_t epoch_ = 1;
     std::uint32_t slowestReplyMs_ = 0;
+    bool anyReply_ = false;
+    std::uint32_t lastReplyTick_ = 0;
     std::uint64_t reports_ = 0;
     std::uint64_t lastHomeReport_ = 0;
     StatusReport lastReport_;
