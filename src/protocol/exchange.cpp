@@ -189,6 +189,14 @@ std::int32_t prepareForLine(Link& link, std::uint32_t timeoutMs, const KeepGoing
         const std::int32_t rest = confirmRest(link, false, keepGoing);
         if (rest != KORVANE_SUCCESS) return rest;
     }
+    // A line read the moment a deceleration has ended starts a jog whose cancel would land
+    // at that moment too, which leaves some controllers deaf to lines until a resume: the
+    // line waits a little after the machine was seen to rest.
+    std::uint32_t restTick = 0;
+    if (wire.restSeenAt(&restTick)) {
+        const std::uint32_t settle = remainingMs(restTick, kSettleAfterRestMs, tickCount32());
+        if (settle > 0) link.pauseIo(settle);
+    }
     // Replies already late are awaited for the command's own limit, or for as long as this
     // controller has been seen to take (twice its slowest reply and a margin), whichever is
     // longer: a reply not in by then is lost, and forgetting it is safe. Forgetting one that

@@ -37,6 +37,8 @@ constexpr std::uint32_t kEarlierRepliesCapMs = 10000;
 // Owed replies count as lost, and are forgotten, only after the line has been quiet this
 // long (or longer, for a controller seen to be slower).
 constexpr std::uint32_t kLostReplyQuietMs = 2000;
+// How long after a report showed the machine at rest following a cancel the next line waits.
+constexpr std::uint32_t kSettleAfterRestMs = 60;
 
 // Whether a wait should go on; empty means always.
 using KeepGoing = std::function<bool()>;

@@ -124,7 +124,11 @@ Wire::ReportNote Wire::noteReport(const StatusReport& report) {
             motionUnanswered = true;
         }
     }
-    if (restPending_ && afterStop && atRest(report.state)) restPending_ = false;
+    if (restPending_ && afterStop && atRest(report.state)) {
+        restPending_ = false;
+        restSeen_ = true;
+        restSeenTick_ = tickCount32();
+    }
     if (!restPending_ && !motionUnanswered) {
         // With every jog line answered and no cancel under way, the report says whether a jog
         // runs; but an open door only freezes a jog where it is, and it runs on after the
@@ -211,6 +215,12 @@ std::uint64_t Wire::epoch() {
 std::uint32_t Wire::slowestReplyMs() {
     std::lock_guard<std::mutex> lock(mutex_);
     return slowestReplyMs_;
+}
+
+bool Wire::restSeenAt(std::uint32_t* tick) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    *tick = restSeenTick_;
+    return restSeen_;
 }
 
 bool Wire::lastReplyAt(std::uint32_t* tick) {

@@ -118,6 +118,9 @@ class Wire {
     std::uint64_t epoch();
     // The slowest time from a line to its first reply seen on this connection.
     std::uint32_t slowestReplyMs();
+    // When a report last showed the machine at rest after a cancel (a tick count); whether
+    // one did.
+    bool restSeenAt(std::uint32_t* tick);
     // When the last "ok" or "error:" was booked (a tick count); whether any was.
     bool lastReplyAt(std::uint32_t* tick);
 
@@ -156,6 +159,8 @@ class Wire {
     bool jogRunning_ = true;
     std::uint64_t epoch_ = 1;
     std::uint32_t slowestReplyMs_ = 0;
+    bool restSeen_ = false;
+    std::uint32_t restSeenTick_ = 0;
     bool anyReply_ = false;
     std::uint32_t lastReplyTick_ = 0;
     std::uint64_t reports_ = 0;
