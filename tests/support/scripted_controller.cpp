@@ -196,7 +196,9 @@ void ScriptedController::writeLoop() {
             std::min_element(outbox_.begin(), outbox_.end(),
                              [](const Pending& a, const Pending& b) { return a.due < b.due; });
         if (next->due > Clock::now()) {
-            changed_.wait_until(lock, next->due);
+            // A copy: the wait lets other threads in, and a push may move the outbox.
+            const Clock::time_point due = next->due;
+            changed_.wait_until(lock, due);
             continue;
         }
         const std::string bytes = std::move(next->bytes);
