@@ -28,7 +28,7 @@ bool count(std::string_view value, int* target, std::string* error) {
 // Column where the descriptions start in the help text.
 constexpr std::size_t kHelpColumn = 22;
 
-constexpr OptionSpec kOptions[] = {
+constexpr SimOption kOptions[] = {
     {"--link", "", "PATH", "also make PATH a symlink to the device (removed on exit)",
      [](std::string_view v, CommandLine* out, std::string*) {
          out->linkPath = std::string(v);
@@ -173,10 +173,6 @@ constexpr OptionSpec kOptions[] = {
 
 }  // namespace
 
-std::span<const OptionSpec> optionSpecs() {
-    return kOptions;
-}
-
 bool parseCommandLine(std::span<const std::string_view> words, CommandLine* out,
                       std::string* error) {
     for (std::size_t i = 0; i < words.size(); ++i) {
@@ -188,18 +184,18 @@ bool parseCommandLine(std::span<const std::string_view> words, CommandLine* out,
             name = name.substr(0, equals);
             hasValue = true;
         }
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& candidate : kOptions) {
+        const SimOption* option = nullptr;
+        for (const SimOption& candidate : kOptions) {
             if (name == candidate.name ||
                 (!candidate.shortName.empty() && name == candidate.shortName)) {
-                spec = &candidate;
+                option = &candidate;
             }
         }
-        if (spec == nullptr) {
+        if (option == nullptr) {
             *error = "unknown option: " + std::string(words[i]);
             return false;
         }
-        if (spec->valueName.empty()) {
+        if (option->valueName.empty()) {
             if (hasValue) {
                 *error = std::string(name) + " takes no value";
                 return false;
@@ -212,7 +208,7 @@ bool parseCommandLine(std::span<const std::string_view> words, CommandLine* out,
             value = words[++i];
         }
         std::string problem;
-        if (!spec->apply(value, out, &problem)) {
+        if (!option->apply(value, out, &problem)) {
             *error = std::string(name) + ": " + problem;
             return false;
         }
@@ -231,15 +227,15 @@ bool parseCommandLine(int argc, char** argv, CommandLine* out, std::string* erro
 
 std::string optionsHelpText() {
     std::string text;
-    for (const OptionSpec& spec : kOptions) {
-        std::string tag = "  " + std::string(spec.name);
-        if (!spec.shortName.empty()) tag += ", " + std::string(spec.shortName);
-        if (!spec.valueName.empty()) tag += " " + std::string(spec.valueName);
+    for (const SimOption& option : kOptions) {
+        std::string tag = "  " + std::string(option.name);
+        if (!option.shortName.empty()) tag += ", " + std::string(option.shortName);
+        if (!option.valueName.empty()) tag += " " + std::string(option.valueName);
         // A long tag gets its description on the lines below it.
         tag += tag.size() + 2 <= kHelpColumn ? std::string(kHelpColumn - tag.size(), ' ')
                                              : "\n" + std::string(kHelpColumn, ' ');
         text += tag;
-        std::string_view help = spec.help;
+        std::string_view help = option.help;
         for (;;) {
             const std::size_t end = help.find('\n');
             text += help.substr(0, end);

@@ -23,7 +23,7 @@ struct CommandLine {
 };
 
 // One option: its names, its value (none for a flag) and what it does, for the help text.
-struct OptionSpec {
+struct SimOption {
     std::string_view name;       // "--homing-ms"
     std::string_view shortName;  // "-v", or empty
     std::string_view valueName;  // "N", or empty for a flag
@@ -31,8 +31,6 @@ struct OptionSpec {
     // Stores the value (empty for a flag); false with a message in *error when it is bad.
     bool (*apply)(std::string_view value, CommandLine* out, std::string* error);
 };
-
-std::span<const OptionSpec> optionSpecs();
 
 // Reads the words after the program name. Both "--name value" and "--name=value". False with
 // a message in *error when an option is unknown or its value bad.

@@ -9,7 +9,6 @@
 namespace korvane {
 
 constexpr std::uint32_t kUuidTimeoutMs = 2000;
-constexpr std::uint32_t kUuidReadMs = 100;
 constexpr std::size_t kUuidLineSize = 256;
 
 // The value in an answer line: the text after the first '=', or the whole line.

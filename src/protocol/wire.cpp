@@ -26,16 +26,6 @@ void Wire::setLineEnds(std::uint32_t perLine, std::uint32_t perEmptyLine) {
     perEmptyLine_ = perEmptyLine;
 }
 
-std::uint32_t Wire::repliesPerLine() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return perLine_;
-}
-
-std::uint32_t Wire::repliesPerEmptyLine() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return perEmptyLine_;
-}
-
 std::uint64_t Wire::writeLine(const char* text, LineKind kind) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (!port_.writeLine(text)) return 0;
@@ -97,11 +87,7 @@ Wire::Payment Wire::pay(bool ok, std::uint32_t now) {
             std::max(slowestReplyMs_, std::min(elapsedMs(debt.writtenAt, now), kSlowestReplyCapMs));
         if (debt.kind == LineKind::Jog && ok) {
             // Read before the cancel acted, the cancel ended it; read after, it runs.
-            const bool afterCancel = !debt.beforeCancel || queriesAnswered_ >= stopMarker_;
-            if (afterCancel) {
-                jogRunning_ = true;
-                paid.startedJog = true;
-            }
+            if (!debt.beforeCancel || queriesAnswered_ >= stopMarker_) jogRunning_ = true;
         }
     }
     if (--debt.remaining == 0) debts_.pop_front();
@@ -147,12 +133,6 @@ void Wire::noteAlarmLine() {
 bool Wire::owesReplies() {
     std::lock_guard<std::mutex> lock(mutex_);
     return !debts_.empty();
-}
-
-bool Wire::awaitsVerdict(std::uint64_t line) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return std::any_of(debts_.begin(), debts_.end(),
-                       [line](const Debt& d) { return d.line == line && !d.answered; });
 }
 
 bool Wire::owesOnlyUncertain() {

@@ -52,8 +52,7 @@ class Wire {
         bool surplus = true;     // nothing was owed: an echo of nothing, to be dropped
         std::uint64_t line = 0;  // the line whose debt it paid
         LineKind kind = LineKind::Setting;
-        bool first = false;       // the first reply to that line: its verdict
-        bool startedJog = false;  // an accepted jog that no cancel has ended
+        bool first = false;  // the first reply to that line: its verdict
     };
 
     // What a status report tells beyond its fields.
@@ -69,8 +68,6 @@ class Wire {
     // How many replies the controller sends for a line and for an empty line, learnt at
     // connect (1 and 1 until then).
     void setLineEnds(std::uint32_t perLine, std::uint32_t perEmptyLine);
-    std::uint32_t repliesPerLine();
-    std::uint32_t repliesPerEmptyLine();
 
     // Writes text with CR LF and records what is owed for it. Returns the line's number, or 0
     // when the write failed (nothing is then owed: what the controller got is unknown).
@@ -90,8 +87,6 @@ class Wire {
 
     // Some debt is unpaid.
     bool owesReplies();
-    // The line's verdict (its first reply) has not come yet.
-    bool awaitsVerdict(std::uint64_t line);
     // Every unpaid debt belongs to lines written before the last cancel, which a controller
     // may have dropped unread.
     bool owesOnlyUncertain();
