@@ -91,6 +91,16 @@ korvane::sim::SimOptions optionsFor(Busy busy) {
     return options;
 }
 
+// Waits until the busy call's command line has reached the controller. A stop called before
+// that finds nothing moving and rightly writes nothing, so it would time no stop byte.
+void awaitBusyLine(korvane::sim::Simulator& sim) {
+    const Clock::time_point start = Clock::now();
+    while (sim.receivedLines().empty() && msBetween(start, Clock::now()) < 2000.0) {
+        std::this_thread::sleep_for(1ms);
+    }
+    if (sim.receivedLines().empty()) fail("the busy call wrote no line within 2 s");
+}
+
 // One session's rounds: start the busy call, wait a little into it, stop from this thread.
 std::vector<Sample> runSession(Busy busy, int rounds, unsigned seed) {
     Session session(optionsFor(busy));
@@ -101,6 +111,7 @@ std::vector<Sample> runSession(Busy busy, int rounds, unsigned seed) {
     std::vector<Sample> samples;
     for (int i = 0; i < rounds; ++i) {
         std::jthread busyCall;
+        sim.clearReceived();
         Stop stop = random() % 2 == 0 ? Stop::Emergency : Stop::Hold;
         switch (busy) {
             case Busy::Homing:
@@ -134,6 +145,7 @@ std::vector<Sample> runSession(Busy busy, int rounds, unsigned seed) {
                 stop = static_cast<Stop>(random() % 3);
                 break;
         }
+        awaitBusyLine(sim);
         std::this_thread::sleep_for(std::chrono::milliseconds(30 + random() % 250));
         stopClock.arm();
         const Clock::time_point called = Clock::now();
