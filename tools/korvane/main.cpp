@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "commands.h"
-#include "exit_codes.h"
+#include "frame/commands.h"
+#include "frame/exit_codes.h"
 
 int main(int argc, char** argv) {
     using namespace korvane::tool;
