@@ -3,13 +3,19 @@
 from __future__ import annotations
 
 from types import TracebackType
-from typing import TYPE_CHECKING, Optional, Type
+from typing import Optional, Protocol, Type
 
 from .enums import Axis
 from .errors import NotConnectedError
 
-if TYPE_CHECKING:
-    from .controller import Controller
+
+class _VelocityDriver(Protocol):
+    """What a jog needs of its controller; the controller module imports this one, not the
+    other way round."""
+
+    def velocity_start(self, axis: Axis, rate: float) -> None: ...
+
+    def velocity_stop(self) -> None: ...
 
 
 class VelocityJog:
@@ -20,7 +26,7 @@ class VelocityJog:
     velocity mode ended by itself (Alarm, Sleep, Door), :meth:`set_rate` starts it again.
     """
 
-    def __init__(self, controller: "Controller", axis: Axis, rate: float) -> None:
+    def __init__(self, controller: _VelocityDriver, axis: Axis, rate: float) -> None:
         self._controller = controller
         self._axis = axis
         self._rate = rate

@@ -46,3 +46,30 @@ def test_a_copy_inside_the_package_is_found_and_its_absence_reported(tmp_path: P
     present = run({}, str(tmp_path))
     copy = package.resolve() / "libkorvane.so.1"
     assert present.stdout.split() == [korvane.library_version(), str(copy)]
+
+
+def test_package_modules_import_no_cycle() -> None:
+    # Every import between the package's own modules, the type-checking ones included: a
+    # cycle makes the import order matter and breaks a module imported on its own.
+    import ast
+
+    package = Path(korvane.__file__).parent
+    edges = {}
+    for source in package.glob("*.py"):
+        names = set()
+        for node in ast.walk(ast.parse(source.read_text())):
+            if isinstance(node, ast.ImportFrom) and node.level == 1:
+                if node.module:
+                    names.add(node.module.split(".")[0])
+                else:
+                    names.update(alias.name for alias in node.names)
+        edges[source.stem] = names & {p.stem for p in package.glob("*.py")}
+
+    def reaches(start: str, goal: str, seen: set) -> bool:
+        for step in edges.get(start, ()):
+            if step == goal or (step not in seen and reaches(step, goal, seen | {step})):
+                return True
+        return False
+
+    cycles = [name for name in edges if name != "__init__" and reaches(name, name, {name})]
+    assert cycles == [], f"modules in an import cycle: {cycles}"
