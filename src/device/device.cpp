@@ -117,8 +117,10 @@ std::int32_t Device::startVelocity(std::int32_t axis, float rate) {
             const std::int32_t ready = prepareForLine(*this, kVelocityReplyTimeoutMs, keepGoing);
             if (ready == kRestAbandoned || !keepGoing()) return Sent::Stopped;
             if (ready != KORVANE_SUCCESS) return Sent::Failed;
-            const std::uint64_t id = wire().writeLine(line, LineKind::Jog);
-            if (id == 0) return Sent::Failed;
+            // The stop flag is tested under the write lock: a stop that comes between the test
+            // above and this write still finds the line in the account and cancels it.
+            const std::uint64_t id = wire().writeLine(line, LineKind::Jog, keepGoing);
+            if (id == 0) return keepGoing() ? Sent::Failed : Sent::Stopped;
             // The verdict is read here so that a refusal is seen; a stop asked for meanwhile
             // takes the wait over (its cancel is already on the wire).
             switch (awaitVerdict(*this, id, kVelocityReplyTimeoutMs, keepGoing)) {

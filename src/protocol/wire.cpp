@@ -26,8 +26,10 @@ void Wire::setLineEnds(std::uint32_t perLine, std::uint32_t perEmptyLine) {
     perEmptyLine_ = perEmptyLine;
 }
 
-std::uint64_t Wire::writeLine(const char* text, LineKind kind) {
+std::uint64_t Wire::writeLine(const char* text, LineKind kind,
+                              const std::function<bool()>& writeWhile) {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (writeWhile && !writeWhile()) return 0;
     if (!port_.writeLine(text)) return 0;
     const std::uint64_t line = nextLine_++;
     const std::uint32_t owed = kind == LineKind::Empty ? perEmptyLine_ : perLine_;

@@ -28,6 +28,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <mutex>
 
 #include "protocol/status_report.h"
@@ -70,8 +71,11 @@ class Wire {
     void setLineEnds(std::uint32_t perLine, std::uint32_t perEmptyLine);
 
     // Writes text with CR LF and records what is owed for it. Returns the line's number, or 0
-    // when the write failed (nothing is then owed: what the controller got is unknown).
-    std::uint64_t writeLine(const char* text, LineKind kind);
+    // when the write failed (nothing is then owed: what the controller got is unknown) or
+    // when writeWhile, tested under the write lock, said no. A stop that clears that flag
+    // before it asks jogMayRun() thereby either sees the line or keeps it off the wire.
+    std::uint64_t writeLine(const char* text, LineKind kind,
+                            const std::function<bool()>& writeWhile = {});
     // Writes real-time bytes in one write: '?' is owed a report, 0x85 ends the jogs before it
     // and starts a wait for rest, '!' and '~' make the cached state stale. False when the
     // write failed.
