@@ -30,8 +30,8 @@ using System.Runtime.InteropServices;
 [assembly: ComVisible(false)]
 CS
 
-# C# 6 is what every later compiler takes, also Visual Studio 2015's csc.
-mcs -nologo -target:library -langversion:6 -optimize+ -warn:4 -warnaserror+ \
+# C# 5: also the csc.exe that comes with every .NET Framework 4.x builds the sources.
+mcs -nologo -target:library -langversion:5 -optimize+ -warn:4 -warnaserror+ \
     -out:"$out/Korvane.Net.dll" -doc:"$out/Korvane.Net.xml" \
     "$out/AssemblyInfo.g.cs" "$here"/src/*.cs
 cp "$here/src/Korvane.Net.dll.config" "$out/"

@@ -54,19 +54,20 @@ namespace Korvane
             Function = function ?? string.Empty;
         }
 
-        /// <inheritdoc/>
+        /// <summary>The library's result code.</summary>
         public KorvaneResult Code { get; private set; }
 
-        /// <inheritdoc/>
+        /// <summary>The code's name in korvane.h, for example "KORVANE_TIMEOUT".</summary>
         public string CodeName
         {
             get { return NameOf(Code); }
         }
 
-        /// <inheritdoc/>
+        /// <summary>The library's message for this failure, or a fixed text for the results
+        /// after which it keeps none.</summary>
         public string LibraryMessage { get; private set; }
 
-        /// <inheritdoc/>
+        /// <summary>The library function that failed, for example "Korvane_GetState".</summary>
         public string Function { get; private set; }
 
         /// <summary>The name korvane.h gives <paramref name="code"/> ("KORVANE_TIMEOUT");
@@ -247,22 +248,23 @@ namespace Korvane
             Function = function ?? string.Empty;
         }
 
-        /// <inheritdoc/>
+        /// <summary>The library's result code.</summary>
         public KorvaneResult Code
         {
             get { return KorvaneResult.InvalidArgument; }
         }
 
-        /// <inheritdoc/>
+        /// <summary>The code's name in korvane.h, for example "KORVANE_TIMEOUT".</summary>
         public string CodeName
         {
             get { return KorvaneException.NameOf(KorvaneResult.InvalidArgument); }
         }
 
-        /// <inheritdoc/>
+        /// <summary>The library's message for this failure, or a fixed text for the results
+        /// after which it keeps none.</summary>
         public string LibraryMessage { get; private set; }
 
-        /// <inheritdoc/>
+        /// <summary>The library function that failed, for example "Korvane_GetState".</summary>
         public string Function { get; private set; }
     }
 }
