@@ -8,6 +8,8 @@
 #   scripts/install-deps.sh install    the install test: pkg-config users, manual pages,
 #                                      the Debian package
 #   scripts/install-deps.sh python     Debian's Python with pytest, setuptools and pip
+#   scripts/install-deps.sh dotnet     Mono's C# compiler and runtime, NUnit 2 and its
+#                                      console runner (the .NET binding and its tests)
 #   scripts/install-deps.sh test       everything the test command uses (the default)
 set -euo pipefail
 
@@ -48,16 +50,19 @@ fuzz=(clang libclang-rt-14-dev llvm)
 install=(gcc python3 groff-base dpkg-dev file)
 # Debian's own Python packages: no package index is needed to build or test the package.
 python=(python3 python3-pytest python3-setuptools python3-wheel python3-pip)
+# Mono builds Korvane.Net.dll and runs its tests; Mono.Posix makes the tests' symbolic links.
+dotnet=(mono-mcs mono-devel mono-runtime libmono-posix4.0-cil libnunit-cil-dev nunit-console)
 case "$want" in
     build) packages=("${build[@]}") ;;
     windows) packages=("${build[@]}" "${unit[@]}" "${windows[@]}") ;;
     fuzz) packages=("${build[@]}" "${fuzz[@]}") ;;
     install) packages=("${build[@]}" "${install[@]}") ;;
     python) packages=("${build[@]}" "${python[@]}") ;;
+    dotnet) packages=("${build[@]}" "${dotnet[@]}") ;;
     test) packages=("${build[@]}" "${unit[@]}" "${windows[@]}" "${fuzz[@]}" "${install[@]}"
-                    "${python[@]}") ;;
+                    "${python[@]}" "${dotnet[@]}") ;;
     *)
-        echo "usage: $0 [build|windows|fuzz|install|python|test]" >&2
+        echo "usage: $0 [build|windows|fuzz|install|python|dotnet|test]" >&2
         exit 2
         ;;
 esac

@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # The Windows release: dist/korvane-<version>-windows.zip with the x64 and x86 builds of
 # Korvane.dll, its import libraries for Visual Studio and MinGW, korvane.exe, the headers,
-# the .def file and README.txt, then checks the zip:
+# the .def file, README.txt and the .NET binding (dotnet/Korvane.Net.dll with its XML
+# documentation), then checks the zip:
 #   - exactly the expected files;
 #   - each Korvane.dll is byte for byte the one that passed the Wine tests of
 #     scripts/test-windows.sh (which records its SHA-256 beside the build);
 #   - PE facts of every binary: machine, imports of system DLLs only, DYNAMIC_BASE,
-#     NX_COMPAT (HIGH_ENTROPY_VA on x64), VERSIONINFO with the project version.
+#     NX_COMPAT (HIGH_ENTROPY_VA on x64), VERSIONINFO with the project version;
+#   - the C# programs of README.txt compile against the zip's Korvane.Net.dll.
 #
 #   scripts/package.sh
 #
@@ -17,6 +19,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$root/scripts/pe-checks.sh"
 "$root/scripts/install-deps.sh" windows
+"$root/scripts/install-deps.sh" dotnet
 
 declare -A build=([x64]=$root/build/mingw [x86]=$root/build/mingw32)
 declare -A toolchain=([x64]=mingw-w64-x86_64.cmake [x86]=mingw-w64-i686.cmake)
@@ -45,6 +48,9 @@ done
 cp "$root/include/korvane/korvane.h" "${build[x64]}/include/korvane/korvane_version.h" \
     "$stage/include/korvane/"
 cp "$root/src/korvane.def" "$stage/Korvane.def"
+"$root/bindings/dotnet/build.sh" "$root/build/dotnet" >/dev/null
+mkdir -p "$stage/dotnet"
+cp "$root/build/dotnet/Korvane.Net.dll" "$root/build/dotnet/Korvane.Net.xml" "$stage/dotnet/"
 sed "s/@VERSION@/$version/g" "$root/packaging/windows/README.txt.in" |
     sed 's/$/\r/' >"$stage/README.txt" # CR LF: Notepad before Windows 10 shows nothing else
 (cd "$stage" && find . -type f | sort | sed 's|^\./||' | zip -q -X "$zip" -@)
@@ -60,6 +66,8 @@ expected="Korvane.def
 README.txt
 include/korvane/korvane.h
 include/korvane/korvane_version.h
+dotnet/Korvane.Net.dll
+dotnet/Korvane.Net.xml
 x64/Korvane.dll
 x64/Korvane.lib
 x64/korvane.exe
@@ -99,4 +107,7 @@ for arch in x64 x86; do
 done
 grep -q "^#define KORVANE_VERSION_STRING \"$version\"" "$unpacked/include/korvane/korvane_version.h" ||
     fail "the packaged korvane_version.h does not carry $version"
+"$root/bindings/dotnet/check-readme.sh" "$unpacked/README.txt" "$unpacked/dotnet/Korvane.Net.dll" \
+    "$unpacked/readme-check" >/dev/null || fail "README.txt: a C# program does not compile"
+pass "README.txt: both C# programs compile against dotnet/Korvane.Net.dll as pasted"
 pass "package $name.zip ($(stat -c %s "$zip") bytes)"

@@ -3,7 +3,8 @@
 # a real terminal, the same suite under AddressSanitizer and UndefinedBehaviorSanitizer (the
 # pendant too), the threaded parts under ThreadSanitizer, the PE and Wine checks of the 64- and
 # 32-bit Korvane.dll and korvane.exe, the Windows release zip, the installed library proved
-# from outside the tree, the Python package against the simulator, and bounded fuzzing runs.
+# from outside the tree, the Python package and the .NET binding against the simulator, and
+# bounded fuzzing runs.
 # Installs what it needs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -49,6 +50,9 @@ scripts/test-install.sh build/default
 
 step "Python package against the simulator"
 scripts/test-python.sh build/default
+
+step ".NET binding under Mono against the simulator, and the README's C# programs"
+scripts/test-dotnet.sh build/default
 
 if [ -x scripts/fuzz.sh ]; then
     step "Fuzzing"
