@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string>
 
 #include "frame/commands.h"
@@ -261,7 +262,11 @@ void printToolHelp(std::span<const Subcommand> commands, Console& console) {
     console.line("usage: korvane <command> [options]");
     console.line("");
     console.line("Drives a motion controller running the Korvane firmware through the Korvane");
-    console.line("host library. `korvane demo` needs no hardware.");
+    const bool demoRunsHere = std::any_of(commands.begin(), commands.end(), [](const auto& c) {
+        return c.run == runDemo && runsOnThisSystem(c);
+    });
+    console.line(demoRunsHere ? "host library. `korvane demo` needs no hardware."
+                              : "host library.");
     console.line("");
     console.line("Commands:");
     for (const Subcommand& command : commands) {
