@@ -1,7 +1,7 @@
-// Windows keeps the serial ports its drivers have made in HKEY_LOCAL_MACHINE\HARDWARE\
-// DEVICEMAP\SERIALCOMM, one value a port: the device name ("\Device\Serial0") with the COM
-// name as its data. Some virtual port drivers only define the DOS name, so the COM names
-// among the DOS devices are added when the registry lacks them.
+// Windows keeps the serial ports its drivers have made in the registry key
+// HKEY_LOCAL_MACHINE\HARDWARE\DEVICEMAP\SERIALCOMM, one value a port: the device name
+// ("\Device\Serial0") with the COM name as its data. Some virtual port drivers only define the DOS
+// name, so the COM names among the DOS devices are added when the registry lacks them.
 #include <windows.h>
 
 #include <algorithm>
