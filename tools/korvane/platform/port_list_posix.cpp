@@ -55,18 +55,22 @@ bool numberedLess(const std::string& a, const std::string& b) {
 std::vector<ListedPort> byIdLinks(const fs::path& root) {
     std::vector<ListedPort> links;
     std::error_code ec;
-    for (const fs::directory_entry& entry : fs::directory_iterator(root / "serial" / "by-id", ec)) {
+    // Stepped with error codes: a folder that changes under the listing ends it early
+    // instead of throwing.
+    for (fs::directory_iterator it(root / "serial" / "by-id", ec), end; !ec && it != end;
+         it.increment(ec)) {
         std::error_code linkError;
-        fs::path target = fs::read_symlink(entry.path(), linkError);
+        fs::path target = fs::read_symlink(it->path(), linkError);
         std::string detail;
         if (!linkError) {
             // udev's links are relative ("../../ttyUSB0").
-            if (target.is_relative())
-                target = (entry.path().parent_path() / target).lexically_normal();
+            if (target.is_relative()) {
+                target = (it->path().parent_path() / target).lexically_normal();
+            }
             detail = "-> " + target.string();
             if (!fs::exists(target, linkError)) detail += " (missing)";
         }
-        links.push_back({entry.path().string(), detail});
+        links.push_back({it->path().string(), detail});
     }
     std::sort(links.begin(), links.end(),
               [](const ListedPort& a, const ListedPort& b) { return a.name < b.name; });
@@ -76,11 +80,11 @@ std::vector<ListedPort> byIdLinks(const fs::path& root) {
 std::vector<ListedPort> numberedDevices(const fs::path& root) {
     std::vector<std::string> names;
     std::error_code ec;
-    for (const fs::directory_entry& entry : fs::directory_iterator(root, ec)) {
-        const std::string name = entry.path().filename().string();
+    for (fs::directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
         std::error_code typeError;
         // A character device once links are followed: a stray file of that name is no port.
-        if (isAdapterName(name) && fs::is_character_file(entry.path(), typeError)) {
+        if (isAdapterName(name) && fs::is_character_file(it->path(), typeError)) {
             names.push_back(name);
         }
     }
