@@ -21,5 +21,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # checks assume them; MinGW's own implementations do.
 add_compile_definitions(__USE_MINGW_ANSI_STDIO=1)
 
+# Debug data in every build, Release too: the Windows release ships the binaries stripped, with
+# this data in separate .debug files beside them (scripts/package.sh), so that a crash report
+# from a user can still be read. -g changes no generated code.
+add_compile_options(-g)
+
 # Programs built here run under Wine on the build machine.
 set(CMAKE_CROSSCOMPILING_EMULATOR wine)

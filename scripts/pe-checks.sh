@@ -8,6 +8,7 @@
 #   check_pe_flags FILE x64|x86       DYNAMIC_BASE, NX_COMPAT, and HIGH_ENTROPY_VA on x64
 #   check_version_info FILE VERSION   a VERSIONINFO resource with the version
 #   project_version BUILD_FOLDER      the version a configured build carries
+#   wine32_runs, wine32_problem       whether 32-bit Windows programs run here, and why not
 
 pe_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 exports_list=$pe_root/tests/exports/korvane_exports.txt
@@ -109,4 +110,17 @@ check_version_info() {
     [[ $rc == *"VALUE \"OriginalFilename\", \"$(basename "$file")\""* ]] ||
         fail "VERSIONINFO of $file names another original file name"
     pass "VERSIONINFO of $(basename "$file"): $version"
+}
+
+# 32-bit Windows programs run under Debian's wine32:i386, whose loader is a 32-bit Linux
+# program; install-deps.sh leaves it out on kernels without 32-bit emulation.
+wine32_runs() {
+    [[ -x /usr/lib/wine/wine ]] && /usr/lib/wine/wine --version >/dev/null 2>&1
+}
+wine32_problem() {
+    if [[ ! -x /usr/lib/wine/wine ]]; then
+        echo "wine32:i386 is not installed (this kernel cannot execute 32-bit programs)"
+    else
+        /usr/lib/wine/wine --version 2>&1 | head -n 1
+    fi
 }

@@ -35,19 +35,6 @@ cross_build() {
     pass "cross build: $cross/src/Korvane.dll"
 }
 
-# 32-bit Windows programs run under Debian's wine32:i386, whose loader is a 32-bit Linux
-# program; install-deps.sh leaves it out on kernels without 32-bit emulation.
-wine32_runs() {
-    [[ -x /usr/lib/wine/wine ]] && /usr/lib/wine/wine --version >/dev/null 2>&1
-}
-wine32_problem() {
-    if [[ ! -x /usr/lib/wine/wine ]]; then
-        echo "wine32:i386 is not installed (this kernel cannot execute 32-bit programs)"
-    else
-        /usr/lib/wine/wine --version 2>&1 | head -n 1
-    fi
-}
-
 # run_wine_tests <cross-build folder>
 run_wine_tests() {
     local cross=$1

@@ -169,6 +169,11 @@ constexpr SimOption kOptions[] = {
          out->help = true;
          return true;
      }},
+    {"--version", "", "", "print the program name and the version, then exit",
+     [](std::string_view, CommandLine* out, std::string*) {
+         out->version = true;
+         return true;
+     }},
 };
 
 }  // namespace

@@ -20,6 +20,7 @@ struct CommandLine {
     std::string statusFilePath;
     bool silenceSignals = false;
     bool help = false;
+    bool version = false;
 };
 
 // One option: its names, its value (none for a flag) and what it does, for the help text.

@@ -4,6 +4,7 @@
 
 #include "command_line.h"
 #include "foreground.h"
+#include "korvane_version.h"
 
 int main(int argc, char** argv) {
     korvane::sim::CommandLine commandLine;
@@ -15,6 +16,12 @@ int main(int argc, char** argv) {
     }
     if (commandLine.help) {
         std::fputs(korvane::sim::usageText(argv[0]).c_str(), stdout);
+        return 0;
+    }
+    if (commandLine.version) {
+        // The simulator does not use the library; it carries the version of the release it
+        // was built for.
+        std::printf("korvane-sim %s\n", KORVANE_VERSION_STRING);
         return 0;
     }
     return korvane::sim::runInForeground(commandLine, stdout, stderr, "korvane-sim");

@@ -18,6 +18,8 @@
 #include <chrono>
 #include <clocale>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
@@ -28,7 +30,9 @@
 #include <vector>
 
 #include "korvane/korvane.h"
+#include "korvane_version.h"
 #include "simulator.h"
+#include "support/pty_pair.h"
 
 extern char** environ;
 
@@ -63,7 +67,8 @@ struct ToolResult {
 class ToolProcess {
   public:
     explicit ToolProcess(const std::vector<std::string>& args,
-                         const std::vector<std::string>& environment = {}) {
+                         const std::vector<std::string>& environment = {},
+                         const char* program = kToolPath) {
         int outPipe[2];
         int errPipe[2];
         if (pipe2(outPipe, O_CLOEXEC) != 0) return;
@@ -94,12 +99,12 @@ class ToolProcess {
         posix_spawnattr_setsigdefault(&attributes, &defaults);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-        std::vector<std::string> argv{kToolPath};
+        std::vector<std::string> argv{program};
         argv.insert(argv.end(), args.begin(), args.end());
         const std::vector<std::string> envp = mergedEnvironment(environment);
         std::vector<char*> argvPointers = pointers(argv);
         std::vector<char*> envPointers = pointers(envp);
-        if (posix_spawn(&pid_, kToolPath, &files, &attributes, argvPointers.data(),
+        if (posix_spawn(&pid_, program, &files, &attributes, argvPointers.data(),
                         envPointers.data()) != 0) {
             pid_ = -1;
         }
@@ -377,10 +382,10 @@ std::optional<std::string> labelled(const std::string& text, const std::string& 
     return std::nullopt;
 }
 
-const std::array<const char*, 18> kSubcommands = {
-    "demo",        "sim",     "status", "position", "uuid",    "monitor",
-    "velocity",    "pendant", "jog",    "jog-to",   "set-pos", "accel",
-    "soft-limits", "travel",  "home",   "hold",     "resume",  "estop"};
+const std::array<const char*, 19> kSubcommands = {
+    "demo",     "sim",     "ports", "status", "position", "uuid",  "monitor",
+    "velocity", "pendant", "jog",   "jog-to", "set-pos",  "accel", "soft-limits",
+    "travel",   "home",    "hold",  "resume", "estop"};
 
 // Polls `condition` until it holds or `limit` passes.
 template <typename Condition>
@@ -695,7 +700,104 @@ TEST(KorvaneTool, HelpListsEverySubcommandAndEachHasItsOwn) {
         EXPECT_NE(overview.out.find(std::string("\n  ") + name + " "), std::string::npos) << name;
         const ToolResult help = runTool({name, "--help"});
         EXPECT_EQ(help.exitCode, 0) << name;
-        EXPECT_EQ(help.out.rfind(std::string("usage: korvane ") + name + " ", 0), 0u) << help.out;
+        const std::string usage = help.out.substr(0, help.out.find('\n'));
+        const std::string start = std::string("usage: korvane ") + name;
+        EXPECT_TRUE(usage == start || usage.rfind(start + " ", 0) == 0) << help.out;
+    }
+}
+
+// The version a user reports is the one of the library the tool really loaded.
+TEST(KorvaneTool, VersionNamesTheProgramAndTheLibraryVersion) {
+    SKIP_WITHOUT_TOOL();
+    const ToolResult tool = runTool({"--version"});
+    EXPECT_EQ(tool.exitCode, 0) << tool.err;
+    EXPECT_EQ(tool.out, std::string("korvane ") + Korvane_GetVersion() + "\n");
+    EXPECT_EQ(runTool({"sim", "--version"}).out, tool.out);
+#ifdef KORVANE_SIM_PATH
+    ToolProcess sim({"--version"}, {}, KORVANE_SIM_PATH);
+    const ToolResult simulator = sim.finish(milliseconds(10000));
+    EXPECT_EQ(simulator.exitCode, 0) << simulator.err;
+    EXPECT_EQ(simulator.out, std::string("korvane-sim ") + KORVANE_VERSION_STRING + "\n");
+#endif
+}
+
+// A device tree of its own (KORVANE_DEV_ROOT) whose entries link to real pseudo-terminals,
+// removed again whatever the test does.
+class FakeDeviceTree {
+  public:
+    FakeDeviceTree() {
+        char pattern[] = "/tmp/korvane-dev-XXXXXX";
+        if (mkdtemp(pattern) != nullptr) root_ = pattern;
+    }
+    ~FakeDeviceTree() {
+        if (!root_.empty()) std::filesystem::remove_all(root_);
+    }
+    FakeDeviceTree(const FakeDeviceTree&) = delete;
+    FakeDeviceTree& operator=(const FakeDeviceTree&) = delete;
+
+    const std::string& root() const { return root_; }
+    // A link at root/<name> (folders made as needed) to target.
+    void link(const std::string& name, const std::string& target) const {
+        const std::filesystem::path path = std::filesystem::path(root_) / name;
+        std::filesystem::create_directories(path.parent_path());
+        std::filesystem::create_symlink(target, path);
+    }
+
+  private:
+    std::string root_;
+};
+
+TEST(KorvaneTool, PortsListsByIdLinksWithTheirDevicesThenTheNumberedDevices) {
+    SKIP_WITHOUT_TOOL();
+    FakeDeviceTree dev;
+    ASSERT_FALSE(dev.root().empty());
+    test::PtyPair usb0, usb2, usb10, acm0, serial;
+    dev.link("ttyUSB0", usb0.slavePath());
+    dev.link("ttyUSB10", usb10.slavePath());
+    dev.link("ttyUSB2", usb2.slavePath());
+    dev.link("ttyACM0", acm0.slavePath());
+    dev.link("ttyS0", serial.slavePath());  // a built-in port: not a USB adapter
+    std::ofstream(dev.root() + "/ttyUSB5") << "not a device\n";
+    // udev's links are relative to their folder.
+    dev.link("serial/by-id/usb-Maker_Board_B-if00-port0", "../../ttyUSB10");
+    dev.link("serial/by-id/usb-Maker_Board_A-if00-port0", "../../ttyUSB0");
+    dev.link("serial/by-id/usb-Gone_Adapter-if00", "../../ttyUSB7");
+
+    const ToolResult result = runTool({"ports"}, {"KORVANE_DEV_ROOT=" + dev.root()});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    const std::string byId = dev.root() + "/serial/by-id/";
+    const std::string a = byId + "usb-Maker_Board_A-if00-port0";
+    const std::string b = byId + "usb-Maker_Board_B-if00-port0";
+    const std::string gone = byId + "usb-Gone_Adapter-if00";
+    const std::size_t width = std::max({a.size(), b.size(), gone.size()});
+    const auto row = [&](const std::string& name, const std::string& detail) {
+        return name + std::string(width - name.size() + 2, ' ') + detail + "\n";
+    };
+    EXPECT_EQ(result.out, row(gone, "-> " + dev.root() + "/ttyUSB7 (missing)") +
+                              row(a, "-> " + dev.root() + "/ttyUSB0") +
+                              row(b, "-> " + dev.root() + "/ttyUSB10") + dev.root() + "/ttyACM0\n" +
+                              dev.root() + "/ttyUSB0\n" + dev.root() + "/ttyUSB2\n" + dev.root() +
+                              "/ttyUSB10\n");
+
+    // Each listed device is a name the other commands open: the simulator behind one of them.
+    sim::Simulator simulator{sim::SimOptions{}};
+    ASSERT_TRUE(simulator.start()) << simulator.error();
+    dev.link("serial/by-id/usb-Maker_Board_C-if00-port0", simulator.devicePath());
+    const ToolResult listed = runTool({"ports"}, {"KORVANE_DEV_ROOT=" + dev.root()});
+    const std::string c = byId + "usb-Maker_Board_C-if00-port0";
+    EXPECT_NE(listed.out.find(c + "  -> " + simulator.devicePath() + "\n"), std::string::npos)
+        << listed.out;
+    EXPECT_SUCCEEDS(runTool({"status", "--port", c}));
+}
+
+TEST(KorvaneTool, PortsSaysSoWhenThereAreNone) {
+    SKIP_WITHOUT_TOOL();
+    FakeDeviceTree dev;
+    ASSERT_FALSE(dev.root().empty());
+    for (const std::string& root : {dev.root(), dev.root() + "/missing"}) {
+        const ToolResult result = runTool({"ports"}, {"KORVANE_DEV_ROOT=" + root});
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_EQ(result.out, "no serial ports found\n");
     }
 }
 

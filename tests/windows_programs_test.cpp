@@ -9,10 +9,13 @@
 #include <algorithm>
 #include <cstdlib>
 #include <optional>
+#include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "korvane/korvane.h"
+#include "support/pty_pair.h"
 #include "windows/wine_runner.h"
 
 #if __has_include("simulator.h")
@@ -144,14 +147,102 @@ TEST_F(WindowsPrograms, ToolFailsClearlyOnAMissingPort) {
         << run.output;
 }
 
-TEST_F(WindowsPrograms, ToolLinuxOnlyCommandsSaySo) {
+// The help lists only what runs on Windows; the rest, run anyway, says why it cannot.
+TEST_F(WindowsPrograms, ToolLinuxOnlyCommandsAreLeftOutOfTheHelpAndSaySo) {
+    const ProgramRun help =
+        wine_->runProgram("tools/korvane/korvane.exe", {"--help"}, "tool-help", kTimeout);
+    EXPECT_EQ(help.exitCode, 0) << help.output;
+    const std::string overview = withoutCarriageReturns(help.output);
+    for (const std::string command : {"ports", "status", "jog", "velocity", "estop"}) {
+        EXPECT_NE(overview.find("\n  " + command + " "), std::string::npos) << overview;
+    }
     for (const std::string command : {"sim", "demo", "pendant"}) {
+        EXPECT_EQ(overview.find("\n  " + command + " "), std::string::npos) << overview;
+        EXPECT_EQ(overview.find("korvane " + command), std::string::npos) << overview;
         const ProgramRun run =
             wine_->runProgram("tools/korvane/korvane.exe", {command}, "tool-" + command, kTimeout);
         EXPECT_EQ(run.exitCode, 2) << run.output;
         EXPECT_NE(run.output.find(command + " runs on Linux only"), std::string::npos)
             << run.output;
     }
+    const ProgramRun version =
+        wine_->runProgram("tools/korvane/korvane.exe", {"--version"}, "tool-version", kTimeout);
+    EXPECT_EQ(version.exitCode, 0) << version.output;
+    EXPECT_EQ(withoutCarriageReturns(version.output),
+              std::string("korvane ") + KORVANE_VERSION_STRING + "\n");
+}
+
+// Ports mapped the way Wine documents, through HKLM\Software\Wine\Ports, which its mount
+// manager turns into COM devices and SERIALCOMM entries when the wine server starts (a bare
+// dosdevices link opens, but Wine lists it nowhere). Undone however the test ends.
+class MappedWinePorts {
+  public:
+    MappedWinePorts(const WineRunner& wine, std::vector<std::pair<int, std::string>> ports)
+        : wine_(wine), ports_(std::move(ports)) {
+        for (const auto& [number, device] : ports_) {
+            registry({"add", kKey, "/v", "COM" + std::to_string(number), "/t", "REG_SZ", "/d",
+                      device, "/f"});
+        }
+        restartServer();
+    }
+    ~MappedWinePorts() {
+        for (const auto& [number, device] : ports_) {
+            registry({"delete", kKey, "/v", "COM" + std::to_string(number), "/f"});
+            wine_.unlinkComPort(number);
+        }
+        restartServer();
+    }
+    MappedWinePorts(const MappedWinePorts&) = delete;
+    MappedWinePorts& operator=(const MappedWinePorts&) = delete;
+
+  private:
+    static constexpr char kKey[] = "HKLM\\Software\\Wine\\Ports";
+
+    void registry(std::vector<std::string> args) const {
+        args.insert(args.begin(), {"wine", "reg"});
+        const ProgramRun run = wine_.runNative(args, "wine-reg", kTimeout);
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+    }
+    void restartServer() const {
+        wine_.runNative({"wineserver", "-k"}, "wineserver-kill", kTimeout);
+        wine_.runNative({"wineserver", "-w"}, "wineserver-wait", kTimeout);
+    }
+
+    const WineRunner& wine_;
+    std::vector<std::pair<int, std::string>> ports_;
+};
+
+TEST_F(WindowsPrograms, ToolListsTheComPortsWindowsKnows) {
+    test::PtyPair spare;
+    simulator_.emplace(options_);
+    ASSERT_TRUE(simulator_->start()) << simulator_->error();
+    {
+        const MappedWinePorts mapped(*wine_,
+                                     {{31, simulator_->devicePath()}, {4, spare.slavePath()}});
+        ASSERT_EQ(wine_->prepare(), "");
+        const ProgramRun run =
+            wine_->runProgram("tools/korvane/korvane.exe", {"ports"}, "tool-ports", kTimeout);
+        EXPECT_EQ(run.exitCode, 0) << run.output;
+        const std::string listed = withoutCarriageReturns(run.output);
+        // Each with its device name, in the order of the numbers: COM4 before COM31.
+        std::smatch com4;
+        std::smatch com31;
+        const std::regex line4(R"((^|\n)COM4 +\\Device\\\w+\n)");
+        const std::regex line31(R"((^|\n)COM31 +\\Device\\\w+\n)");
+        ASSERT_TRUE(std::regex_search(listed, com4, line4)) << listed;
+        ASSERT_TRUE(std::regex_search(listed, com31, line31)) << listed;
+        EXPECT_LT(com4.position(0), com31.position(0)) << listed;
+
+        // A listed name is one the other commands open.
+        const ProgramRun status =
+            wine_->runProgram("tools/korvane/korvane.exe", {"status", "--port", "COM31"},
+                              "tool-ports-status", kTimeout);
+        EXPECT_EQ(status.exitCode, 0) << status.output;
+    }
+    ASSERT_EQ(wine_->prepare(), "");
+    const ProgramRun after =
+        wine_->runProgram("tools/korvane/korvane.exe", {"ports"}, "tool-ports-after", kTimeout);
+    EXPECT_EQ(after.output.find("COM31"), std::string::npos) << after.output;
 }
 
 // The import libraries: each program connects through its linked imports, sends a jog with

@@ -5,6 +5,7 @@
 
 #include "frame/commands.h"
 #include "frame/exit_codes.h"
+#include "korvane/korvane.h"
 
 int main(int argc, char** argv) {
     using namespace korvane::tool;
@@ -21,6 +22,12 @@ int main(int argc, char** argv) {
     const std::string name = argv[1];
     if (name == "--help" || name == "-h" || name == "help") {
         printToolHelp(commands, console);
+        return kExitOk;
+    }
+    if (name == "--version") {
+        // The version of the library actually loaded, which is what a bug report needs: a
+        // Korvane.dll from another release beside korvane.exe shows here.
+        console.line(std::string("korvane ") + Korvane_GetVersion());
         return kExitOk;
     }
     const Subcommand* command = nullptr;

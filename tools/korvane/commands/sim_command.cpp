@@ -9,6 +9,7 @@
 #include "foreground.h"
 #include "frame/commands.h"
 #include "frame/exit_codes.h"
+#include "korvane/korvane.h"
 
 namespace korvane::tool {
 
@@ -23,6 +24,10 @@ int runSim(const Invocation& call) {
     if (!sim::parseCommandLine(words, &commandLine, &error)) return call.usageError(error);
     if (commandLine.help) {
         printCommandHelp(call.command, call.console);
+        return kExitOk;
+    }
+    if (commandLine.version) {
+        call.console.line(std::string("korvane ") + Korvane_GetVersion());
         return kExitOk;
     }
     call.console.flush();

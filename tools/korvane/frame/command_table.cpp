@@ -1,8 +1,10 @@
+#include <algorithm>
 #include <string>
 
 #include "frame/commands.h"
 #include "frame/exit_codes.h"
 #include "frame/text_format.h"
+#include "platform/port_list.h"
 #include "platform/port_names.h"
 
 namespace korvane::tool {
@@ -14,7 +16,28 @@ constexpr OptionInfo kBaud{"--baud", true, "N"};
 constexpr OptionInfo kJson{"--json", false, ""};
 constexpr OptionInfo kAxis{"--axis", true, "A"};
 
+// "korvane jog --port PORT ...", or just "korvane ports" for a command without options.
+std::string usageLine(const Subcommand& command) {
+    std::string line = "korvane " + std::string(command.name);
+    if (!command.synopsis.empty()) {
+        line += ' ';
+        line += command.synopsis;
+    }
+    return line;
+}
+
 }  // namespace
+
+bool runsOnThisSystem(const Subcommand& command) {
+#ifdef _WIN32
+    // These three need a pseudo-terminal or curses (linux_only_commands_win32.cpp): the
+    // overview leaves them out, and run anyway they say why they cannot.
+    return command.run != runSim && command.run != runDemo && command.run != runPendant;
+#else
+    (void)command;
+    return true;
+#endif
+}
 
 std::vector<Subcommand> commandTable() {
     return {
@@ -37,6 +60,13 @@ std::vector<Subcommand> commandTable() {
          {},
          runSim,
          true},
+        {"ports",
+         "",
+         "list the serial ports this computer has",
+         "Lists the serial ports the system knows, to find the one a controller is on.\n" +
+             std::string(portListHelpText()),
+         {},
+         runPorts},
         {"status",
          "--port PORT [--baud N] [--json]",
          "machine state, positions, feed and limit values",
@@ -215,8 +245,7 @@ std::vector<Subcommand> commandTable() {
 }
 
 void printCommandHelp(const Subcommand& command, Console& console) {
-    console.line("usage: korvane " + std::string(command.name) + " " +
-                 std::string(command.synopsis));
+    console.line("usage: " + usageLine(command));
     console.line("");
     console.line(std::string(command.summary));
     console.line("");
@@ -233,17 +262,23 @@ void printToolHelp(std::span<const Subcommand> commands, Console& console) {
     console.line("usage: korvane <command> [options]");
     console.line("");
     console.line("Drives a motion controller running the Korvane firmware through the Korvane");
-    console.line("host library. `korvane demo` needs no hardware.");
+    const bool demoRunsHere = std::any_of(commands.begin(), commands.end(), [](const auto& c) {
+        return c.run == runDemo && runsOnThisSystem(c);
+    });
+    console.line(demoRunsHere ? "host library. `korvane demo` needs no hardware."
+                              : "host library.");
     console.line("");
     console.line("Commands:");
     for (const Subcommand& command : commands) {
+        if (!runsOnThisSystem(command)) continue;
         console.line("  " + padRight(command.name, 13) + std::string(command.summary));
     }
     console.line("");
     console.line("Options shared by the commands that talk to a controller:");
     console.print(portHelpText());
     console.line("Axes are x y z a b c or 0..5; numbers use '.' as the decimal point.");
-    console.line("`korvane <command> --help` describes a command.");
+    console.line("`korvane <command> --help` describes a command; `korvane --version` prints");
+    console.line("the version of the library in use.");
     console.line("");
     console.line("Exit codes:");
     console.line("  0  success");
@@ -258,6 +293,7 @@ void printToolUsageError(std::span<const Subcommand> commands, Console& console,
     console.error(problem);
     std::string names;
     for (const Subcommand& command : commands) {
+        if (!runsOnThisSystem(command)) continue;
         if (!names.empty()) names += ' ';
         names += command.name;
     }
@@ -270,9 +306,7 @@ void printToolUsageError(std::span<const Subcommand> commands, Console& console,
 int Invocation::usageError(std::string_view problem) const {
     console.error(problem);
     std::FILE* err = console.errorStream();
-    std::fprintf(err, "usage: korvane %.*s %.*s\n", static_cast<int>(command.name.size()),
-                 command.name.data(), static_cast<int>(command.synopsis.size()),
-                 command.synopsis.data());
+    std::fprintf(err, "usage: %s\n", usageLine(command).c_str());
     std::fprintf(err, "`korvane %.*s --help` for more\n", static_cast<int>(command.name.size()),
                  command.name.data());
     return kExitUsage;

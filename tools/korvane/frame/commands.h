@@ -40,6 +40,8 @@ struct Subcommand {
 
 // Every subcommand, in the order "korvane --help" lists them.
 std::vector<Subcommand> commandTable();
+// False for the commands that need what this system lacks; "korvane --help" leaves them out.
+bool runsOnThisSystem(const Subcommand& command);
 
 void printCommandHelp(const Subcommand& command, Console& console);
 void printToolHelp(std::span<const Subcommand> commands, Console& console);
@@ -48,8 +50,9 @@ void printToolUsageError(std::span<const Subcommand> commands, Console& console,
                          std::string_view problem);
 
 // Entry points, one file per group: query_commands.cpp, motion_commands.cpp,
-// settings_commands.cpp, velocity_command.cpp, pendant_command.cpp, sim_command.cpp,
-// demo_command.cpp.
+// settings_commands.cpp, velocity_command.cpp, ports_command.cpp, pendant_command.cpp,
+// sim_command.cpp, demo_command.cpp.
+int runPorts(const Invocation& call);
 int runStatus(const Invocation& call);
 int runPosition(const Invocation& call);
 int runUuid(const Invocation& call);
