@@ -82,7 +82,7 @@ TEST_F(Homing, RefusedAxesWriteNothing) {
             test::refused(handle, Korvane_Home(handle, axis), "axis", std::to_string(axis)));
     }
     EXPECT_STREQ(Korvane_GetLastError(handle),
-                 "Invalid axis: 2147483647 (accepted: 0..5 (x, y, z, a, b, c) or -1 (all axes))");
+                 "Invalid axis: 2147483647 (accepted: 0..5 (x, y, z, a, b, c) or -1 (all))");
     EXPECT_EQ(Korvane_Home(nullptr, 0), KORVANE_INVALID_HANDLE);
     EXPECT_EQ(Korvane_Resume(handle), KORVANE_SUCCESS);
     ASSERT_TRUE(controller.waitForRealtime('~'));

@@ -98,7 +98,7 @@ typedef int32_t ResultCode;
  * shown as the shortest decimal that is the same float ("0.05", "1e+30", "nan", "-inf"), null
  * pointers as "null". The arguments and what they accept:
  *
- *   axis            0..5 (x, y, z, a, b, c); Korvane_Home also -1 (all axes)
+ *   axis            0..5 (x, y, z, a, b, c); Korvane_Home also -1 (all)
  *   feed            at least 1 and below 2147483648 (NaN and infinity are neither)
  *   position, distance, maxTravel, homingPosition
  *                   a finite number

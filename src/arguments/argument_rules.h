@@ -18,7 +18,7 @@ struct Rule {
 };
 
 inline constexpr Rule kAxis{"axis", "0..5 (x, y, z, a, b, c)"};
-inline constexpr Rule kHomingAxis{"axis", "0..5 (x, y, z, a, b, c) or -1 (all axes)"};
+inline constexpr Rule kHomingAxis{"axis", "0..5 (x, y, z, a, b, c) or -1 (all)"};
 inline constexpr Rule kFeed{"feed", "at least 1 and below 2147483648"};
 inline constexpr Rule kPosition{"position", "a finite number"};
 inline constexpr Rule kDistance{"distance", "a finite number"};
