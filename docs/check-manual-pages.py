@@ -125,7 +125,7 @@ def check_korvane(checker, tool, page_path):
     commands = re.search(r"\nCommands:\n(.*?)\n\n", overview, re.S).group(1)
     summaries = dict(re.findall(r"^  (\S+)\s+(.*)$", commands, re.M))
     shared = help_options(re.search(r"\nOptions shared[^\n]*\n(.*?)\nAxes", overview, re.S).group(1))
-    exits = dict(re.findall(r"^  (\d)  (.*)$", overview.split("\nExit codes:\n")[1], re.M))
+    exits = dict(re.findall(r"^  (\d+)  (.*)$", overview.split("\nExit codes:\n")[1], re.M))
 
     top = sections(source, ".SH")
     headings = sections(source, ".SS")

@@ -76,12 +76,11 @@ static int connect_port(const char* port, DeviceHandle* device) {
     return result == KORVANE_SUCCESS;
 }
 
-/* Returns 1 when the call failed, after saying why. Results 1, 8 and 9 leave no message:
+/* Returns 1 when the call failed, after saying why. Results 1 and 9 leave no message:
  * what Korvane_GetLastError holds then belongs to an earlier failure. */
 static int failed(DeviceHandle device, ResultCode result, const char* call) {
     if (result == KORVANE_SUCCESS) return 0;
-    if (result == KORVANE_NOT_CONNECTED || result == KORVANE_INVALID_ARGUMENT ||
-        result == KORVANE_INVALID_HANDLE) {
+    if (result == KORVANE_NOT_CONNECTED || result == KORVANE_INVALID_HANDLE) {
         fprintf(stderr, "velocity: %s failed (result %d)\n", call, (int)result);
     } else {
         fprintf(stderr, "velocity: %s failed (result %d): %s\n", call, (int)result,

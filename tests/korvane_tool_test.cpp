@@ -20,6 +20,8 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <optional>
@@ -569,13 +571,136 @@ TEST_F(ToolAgainstSimulator, FailingCallsExitWithOneAndSayWhy) {
     EXPECT_NE(refused.err.find("Korvane_JogRel"), std::string::npos) << refused.err;
     EXPECT_NE(refused.err.find("7 FIRMWARE_ERROR"), std::string::npos) << refused.err;
     EXPECT_NE(refused.err.find("Firmware error: error:"), std::string::npos) << refused.err;
+}
 
-    // A value the command line accepts but the library refuses is a failed call, not a
-    // usage error.
-    const ToolResult invalid = run({"jog", "--axis", "x", "--distance", "1", "--feed", "0"});
-    EXPECT_EQ(invalid.exitCode, 1);
-    EXPECT_NE(invalid.err.find("Korvane_JogRel failed: 8 INVALID_ARGUMENT"), std::string::npos)
-        << invalid.err;
+// What the library would refuse with 8 the tool refuses before it connects, in the words the
+// library's message has for the same value, with the usage error's exit code.
+TEST_F(ToolAgainstSimulator, RefusesWhatTheLibraryRefusesInTheLibrarysWords) {
+    struct Case {
+        std::vector<std::string> words;
+        std::function<ResultCode(DeviceHandle)> call;
+    };
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    const std::vector<Case> cases = {
+        {{"jog", "--axis", "x", "--distance", "1", "--feed", "0"},
+         [](DeviceHandle h) { return Korvane_JogRel(h, 0, 1.0f, 0.0f); }},
+        {{"jog", "--axis", "x", "--distance", "1", "--feed", "-5"},
+         [](DeviceHandle h) { return Korvane_JogRel(h, 0, 1.0f, -5.0f); }},
+        {{"jog", "--axis", "7", "--distance", "1", "--feed", "100"},
+         [](DeviceHandle h) { return Korvane_JogRel(h, 7, 1.0f, 100.0f); }},
+        {{"jog-to", "--axis", "x", "--position", "nan", "--feed", "100"},
+         [](DeviceHandle h) { return Korvane_JogAbs(h, 0, std::nanf(""), 100.0f); }},
+        {{"jog-to", "--axis", "x", "--position", "1", "--feed", "0.5"},
+         [](DeviceHandle h) { return Korvane_JogAbs(h, 0, 1.0f, 0.5f); }},
+        {{"set-pos", "--axis", "b", "--position", "-inf"},
+         [](DeviceHandle h) { return Korvane_SetPos(h, 4, -kInf); }},
+        {{"accel", "--axis", "x", "--value", "0"},
+         [](DeviceHandle h) { return Korvane_SetAcceleration(h, 0, 0.0f); }},
+        {{"travel", "--axis", "x", "--max-travel", "inf", "--homing-position", "0"},
+         [](DeviceHandle h) { return Korvane_SetSoftLimitRange(h, 0, kInf, 0.0f); }},
+        {{"travel", "--axis", "x", "--max-travel", "10", "--homing-position", "nan"},
+         [](DeviceHandle h) { return Korvane_SetSoftLimitRange(h, 0, 10.0f, std::nanf("")); }},
+        {{"velocity", "--axis", "x", "--rate", "0", "--seconds", "1"},
+         [](DeviceHandle h) { return Korvane_VelocityStart(h, 0, 0.0f); }},
+        {{"velocity", "--axis", "x", "--rate", "-0.05", "--seconds", "1"},
+         [](DeviceHandle h) { return Korvane_VelocityStart(h, 0, -0.05f); }},
+        {{"home", "--axis", "6"}, [](DeviceHandle h) { return Korvane_Home(h, 6); }},
+    };
+    std::vector<std::string> libraryMessages;
+    {
+        DeviceHandle handle = nullptr;
+        ASSERT_EQ(Korvane_Connect(simulator_->devicePathWide().c_str(), 115200, &handle),
+                  KORVANE_SUCCESS);
+        for (const Case& c : cases) {
+            EXPECT_EQ(c.call(handle), KORVANE_INVALID_ARGUMENT) << c.words[0];
+            libraryMessages.emplace_back(Korvane_GetLastError(handle));
+        }
+        Korvane_Disconnect(handle);
+    }
+    const std::size_t queries = simulator_->realtimeCount('?');
+    const std::size_t lines = simulator_->receivedLines().size();
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const ToolResult result = run(cases[i].words);
+        SCOPED_TRACE(libraryMessages[i]);
+        EXPECT_EQ(result.exitCode, 2) << result.err;
+        EXPECT_EQ(result.err.rfind("korvane: " + libraryMessages[i] + "\n", 0), 0u) << result.err;
+        EXPECT_NE(result.err.find("usage: korvane " + cases[i].words[0]), std::string::npos);
+        EXPECT_TRUE(result.out.empty()) << result.out;
+    }
+    // None of them opened the port.
+    EXPECT_EQ(simulator_->realtimeCount('?'), queries);
+    EXPECT_EQ(simulator_->receivedLines().size(), lines);
+
+    // Words that are no number at all get the same rule's text.
+    const ToolResult word = run({"jog", "--axis", "x", "--distance", "abc", "--feed", "100"});
+    EXPECT_EQ(word.exitCode, 2);
+    const std::string nanDistance = [&] {
+        DeviceHandle handle = nullptr;
+        EXPECT_EQ(Korvane_Connect(simulator_->devicePathWide().c_str(), 115200, &handle),
+                  KORVANE_SUCCESS);
+        Korvane_JogRel(handle, 0, std::nanf(""), 100.0f);
+        const std::string message = Korvane_GetLastError(handle);
+        Korvane_Disconnect(handle);
+        return message;
+    }();
+    ASSERT_EQ(nanDistance.rfind("Invalid distance: nan (accepted: ", 0), 0u) << nanDistance;
+    const std::string accepted = nanDistance.substr(nanDistance.find("(accepted: "));
+    EXPECT_EQ(word.err.rfind("korvane: Invalid distance: abc " + accepted + "\n", 0), 0u)
+        << word.err;
+}
+
+TEST_F(ToolAgainstSimulator, ARepeatedOptionIsAUsageErrorAndNothingMoves) {
+    const std::vector<std::vector<std::string>> commandLines = {
+        {"jog", "--axis", "x", "--distance", "5", "--feed", "300", "--axis", "y"},
+        {"jog", "--axis", "x", "--distance", "5", "--feed=300", "--feed", "600"},
+        {"jog", "--axis", "x", "--distance", "5", "--feed", "300", "--wait", "--wait"},
+        {"home", "--axis", "x", "--axis", "all"},
+        {"status", "--port", simulator_->devicePath()},
+    };
+    for (const std::vector<std::string>& words : commandLines) {
+        const ToolResult result = run(words);
+        EXPECT_EQ(result.exitCode, 2) << words[0];
+        EXPECT_NE(result.err.find("given more than once"), std::string::npos) << result.err;
+    }
+    EXPECT_TRUE(simulator_->receivedLines().empty());
+    EXPECT_EQ(simulator_->positions()[0], 0.0);
+    EXPECT_EQ(simulator_->positions()[1], 0.0);
+}
+
+// Ctrl-C or SIGTERM while `jog --wait` waits: the jog is held and cancelled, the tool waits
+// until the machine stands and ends with 128 + the signal, as a shell would report it.
+TEST_F(ToolAgainstSimulator, AStopRequestDuringJogWaitLeavesNoMachineMoving) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        const double start = simulator_->positions()[0];
+        ToolProcess jog({"jog", "--port", simulator_->devicePath(), "--axis", "x", "--distance",
+                         "200", "--feed", "300", "--wait"});
+        ASSERT_TRUE(jog.started());
+        ASSERT_TRUE(jog.waitForOutput("accepted", milliseconds(5000))) << jog.out();
+        ASSERT_TRUE(eventually([&] { return simulator_->state() == sim::MachineState::Jog; }));
+        const std::size_t cancels = simulator_->realtimeCount(0x85);
+        jog.signal(signal);
+        const ToolResult result = jog.finish(milliseconds(15000));
+        EXPECT_FALSE(result.timedOut);
+        EXPECT_EQ(result.exitCode, 128 + signal) << result.out << result.err;
+        EXPECT_NE(result.out.find("jog stopped by"), std::string::npos) << result.out;
+        EXPECT_GT(simulator_->realtimeCount(0x85), cancels);
+
+        // Standing still when the tool has ended, as two readings apart show, and short of
+        // the target.
+        const sim::MachineState state = simulator_->state();
+        EXPECT_NE(state, sim::MachineState::Jog);
+        EXPECT_NE(state, sim::MachineState::Run);
+        const double first = simulator_->positions()[0];
+        std::this_thread::sleep_for(milliseconds(400));
+        EXPECT_EQ(simulator_->positions()[0], first);
+        EXPECT_LT(first, start + 200.0);
+        // The tool sees it standing too.
+        const ToolResult before = run({"position"});
+        const ToolResult after = run({"position"});
+        EXPECT_SUCCEEDS(after);
+        EXPECT_EQ(before.out, after.out);
+    }
 }
 
 TEST_F(ToolAgainstSimulator, VelocityMovesTheAxisForTheGivenTimeThenStops) {

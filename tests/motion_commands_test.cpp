@@ -7,10 +7,12 @@
 #include <limits>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "korvane/korvane.h"
 #include "support/connected_controller.h"
+#include "support/refusal.h"
 #include "support/scripted_controller.h"
 
 namespace korvane {
@@ -154,43 +156,61 @@ TEST_F(MotionCommands, EveryAxisHasItsLetter) {
 
 // --- Refusals ----------------------------------------------------------------------------
 
-TEST_F(MotionCommands, RefusedArgumentsWriteNothingAndKeepTheMessage) {
+TEST_F(MotionCommands, RefusedArgumentsWriteNothingAndSayWhichAndWhatIsAccepted) {
     leaveFirmwareError();
     controller.clear();
+    using test::refused;
     for (std::int32_t axis : {6, -1, std::numeric_limits<std::int32_t>::min()}) {
         SCOPED_TRACE(axis);
-        EXPECT_EQ(Korvane_JogAbs(handle, axis, 1.0f, 100.0f), KORVANE_INVALID_ARGUMENT);
-        EXPECT_EQ(Korvane_JogRel(handle, axis, 1.0f, 100.0f), KORVANE_INVALID_ARGUMENT);
-        EXPECT_EQ(Korvane_SetPos(handle, axis, 1.0f), KORVANE_INVALID_ARGUMENT);
-        EXPECT_EQ(Korvane_SetAcceleration(handle, axis, 100.0f), KORVANE_INVALID_ARGUMENT);
-        EXPECT_EQ(Korvane_EnableSoftLimits(handle, axis, 1), KORVANE_INVALID_ARGUMENT);
-        EXPECT_EQ(Korvane_SetSoftLimitRange(handle, axis, 1.0f, 1.0f), KORVANE_INVALID_ARGUMENT);
+        const std::string shown = std::to_string(axis);
+        EXPECT_TRUE(refused(handle, Korvane_JogAbs(handle, axis, 1.0f, 100.0f), "axis", shown));
+        EXPECT_TRUE(refused(handle, Korvane_JogRel(handle, axis, 1.0f, 100.0f), "axis", shown));
+        EXPECT_TRUE(refused(handle, Korvane_SetPos(handle, axis, 1.0f), "axis", shown));
+        EXPECT_TRUE(refused(handle, Korvane_SetAcceleration(handle, axis, 100.0f), "axis", shown));
+        EXPECT_TRUE(refused(handle, Korvane_EnableSoftLimits(handle, axis, 1), "axis", shown));
+        EXPECT_TRUE(
+            refused(handle, Korvane_SetSoftLimitRange(handle, axis, 1.0f, 1.0f), "axis", shown));
     }
+    EXPECT_STREQ(Korvane_GetLastError(handle),
+                 "Invalid axis: -2147483648 (accepted: 0..5 (x, y, z, a, b, c))");
     // A feed below 1 would be sent as F0, which the controller refuses.
-    for (float feed :
-         {0.0f, -0.0f, -1.0f, 0.5f, 0.999f, kNaN, -kNaN, kInf, -kInf, 2147483648.0f, 1e30f}) {
+    const std::pair<float, const char*> feeds[] = {
+        {0.0f, "0"},     {-0.0f, "-0"},     {-1.0f, "-1"},
+        {0.5f, "0.5"},   {0.999f, "0.999"}, {kNaN, "nan"},
+        {kInf, "inf"},   {-kInf, "-inf"},   {2147483648.0f, "2147483648"},
+        {1e30f, "1e+30"}};
+    for (const auto& [feed, shown] : feeds) {
         SCOPED_TRACE(feed);
-        EXPECT_EQ(Korvane_JogAbs(handle, 0, 1.0f, feed), KORVANE_INVALID_ARGUMENT);
-        EXPECT_EQ(Korvane_JogRel(handle, 0, 1.0f, feed), KORVANE_INVALID_ARGUMENT);
+        EXPECT_TRUE(refused(handle, Korvane_JogAbs(handle, 0, 1.0f, feed), "feed", shown));
+        EXPECT_TRUE(refused(handle, Korvane_JogRel(handle, 0, 1.0f, feed), "feed", shown));
     }
+    EXPECT_STREQ(Korvane_GetLastError(handle),
+                 "Invalid feed: 1e+30 (accepted: at least 1 and below 2147483648)");
     // "nan" and "inf" are no positions, distances or travel settings.
-    for (float value : {kNaN, -kNaN, kInf, -kInf}) {
+    for (float value : {kNaN, kInf, -kInf}) {
         SCOPED_TRACE(value);
-        EXPECT_EQ(Korvane_JogAbs(handle, 0, value, 100.0f), KORVANE_INVALID_ARGUMENT);
-        EXPECT_EQ(Korvane_JogRel(handle, 0, value, 100.0f), KORVANE_INVALID_ARGUMENT);
-        EXPECT_EQ(Korvane_SetPos(handle, 0, value), KORVANE_INVALID_ARGUMENT);
-        EXPECT_EQ(Korvane_SetSoftLimitRange(handle, 0, value, 1.0f), KORVANE_INVALID_ARGUMENT);
-        EXPECT_EQ(Korvane_SetSoftLimitRange(handle, 0, 1.0f, value), KORVANE_INVALID_ARGUMENT);
+        const std::string shown = std::isnan(value) ? "nan" : value > 0 ? "inf" : "-inf";
+        EXPECT_TRUE(refused(handle, Korvane_JogAbs(handle, 0, value, 100.0f), "position", shown));
+        EXPECT_TRUE(refused(handle, Korvane_JogRel(handle, 0, value, 100.0f), "distance", shown));
+        EXPECT_TRUE(refused(handle, Korvane_SetPos(handle, 0, value), "position", shown));
+        EXPECT_TRUE(
+            refused(handle, Korvane_SetSoftLimitRange(handle, 0, value, 1.0f), "maxTravel", shown));
+        EXPECT_TRUE(refused(handle, Korvane_SetSoftLimitRange(handle, 0, 1.0f, value),
+                            "homingPosition", shown));
     }
-    for (float acceleration : {0.0f, -0.0f, -250.0f, kNaN, kInf}) {
+    // Two bad values: the first in the parameter list is the one named.
+    EXPECT_TRUE(refused(handle, Korvane_JogRel(handle, 0, kNaN, 0.0f), "distance", "nan"));
+    const std::pair<float, const char*> accelerations[] = {
+        {0.0f, "0"}, {-0.0f, "-0"}, {-250.0f, "-250"}, {kNaN, "nan"}, {kInf, "inf"}};
+    for (const auto& [acceleration, shown] : accelerations) {
         SCOPED_TRACE(acceleration);
-        EXPECT_EQ(Korvane_SetAcceleration(handle, 0, acceleration), KORVANE_INVALID_ARGUMENT);
+        EXPECT_TRUE(refused(handle, Korvane_SetAcceleration(handle, 0, acceleration),
+                            "acceleration", shown));
     }
     EXPECT_EQ(Korvane_JogRel(nullptr, 0, 1.0f, 1.0f), KORVANE_INVALID_HANDLE);
     EXPECT_EQ(Korvane_EmergencyStop(nullptr), KORVANE_INVALID_HANDLE);
     EXPECT_EQ(Korvane_FeedHold(nullptr), KORVANE_INVALID_HANDLE);
     EXPECT_EQ(Korvane_Resume(nullptr), KORVANE_INVALID_HANDLE);
-    EXPECT_STREQ(Korvane_GetLastError(handle), "Firmware error: error:9");
     EXPECT_EQ(inputsBeforeFence(), Inputs{});
 }
 

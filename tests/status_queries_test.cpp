@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "korvane/korvane.h"
+#include "support/refusal.h"
 #include "support/scripted_controller.h"
 
 namespace korvane {
@@ -79,19 +80,21 @@ TEST_F(StatusQueries, NullHandleComesBeforeEveryOtherCheck) {
     EXPECT_EQ(receivedBeforeFence(), "");
 }
 
-TEST_F(StatusQueries, NullOutPointerIsRefusedWithoutTrafficOrMessage) {
+TEST_F(StatusQueries, NullOutPointerIsRefusedWithoutTrafficAndNamed) {
     leaveFirmwareError();
+    using test::refused;
     std::int32_t count = 42;
     char buffer[4] = {'a', 'b', 'c', 'd'};
-    EXPECT_EQ(Korvane_GetState(handle, nullptr), KORVANE_INVALID_ARGUMENT);
-    EXPECT_EQ(Korvane_GetPosition(handle, nullptr, &count), KORVANE_INVALID_ARGUMENT);
-    EXPECT_EQ(Korvane_GetSpeed(handle, nullptr), KORVANE_INVALID_ARGUMENT);
-    EXPECT_EQ(Korvane_GetLimits(handle, nullptr), KORVANE_INVALID_ARGUMENT);
-    EXPECT_EQ(Korvane_GetDeviceUUID(handle, nullptr, 16), KORVANE_INVALID_ARGUMENT);
-    EXPECT_EQ(Korvane_GetDeviceUUID(handle, buffer, 0), KORVANE_INVALID_ARGUMENT);
+    EXPECT_TRUE(refused(handle, Korvane_GetState(handle, nullptr), "state", "null"));
+    EXPECT_TRUE(refused(handle, Korvane_GetPosition(handle, nullptr, &count), "positions", "null"));
+    EXPECT_TRUE(refused(handle, Korvane_GetSpeed(handle, nullptr), "feed", "null"));
+    EXPECT_TRUE(refused(handle, Korvane_GetLimits(handle, nullptr), "limits", "null"));
+    EXPECT_TRUE(refused(handle, Korvane_GetDeviceUUID(handle, nullptr, 16), "buffer", "null"));
+    EXPECT_STREQ(Korvane_GetLastError(handle),
+                 "Invalid buffer: null (accepted: a non-null pointer)");
+    EXPECT_TRUE(refused(handle, Korvane_GetDeviceUUID(handle, buffer, 0), "length", "0"));
     EXPECT_EQ(count, 42);
     EXPECT_EQ(std::string(buffer, 4), "abcd");
-    EXPECT_STREQ(Korvane_GetLastError(handle), "Firmware error: error:99");
     EXPECT_EQ(receivedBeforeFence(), "");
 }
 

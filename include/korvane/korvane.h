@@ -4,7 +4,7 @@
  * The library talks to one controller per connection over a serial port. Every export is a
  * plain C function; all of them except Korvane_GetLastError and Korvane_GetVersion return a
  * ResultCode (0 for success). A failing call leaves a human-readable message in its
- * connection, which Korvane_GetLastError returns. Results 1, 8 and 9 never store a message;
+ * connection, which Korvane_GetLastError returns. Results 1 and 9 never store a message;
  * a successful call leaves the previous message in place. Out-parameters are written only
  * when the result is KORVANE_SUCCESS.
  *
@@ -83,9 +83,34 @@ typedef int32_t ResultCode;
 #define KORVANE_TIMEOUT 5           /**< No conclusive reply within the time limit. */
 #define KORVANE_VELOCITY_ACTIVE 6   /**< Refused: velocity mode runs on this connection. */
 #define KORVANE_FIRMWARE_ERROR 7    /**< The controller answered with an error or an alarm. */
-#define KORVANE_INVALID_ARGUMENT 8  /**< Null pointer or value out of range. No message. */
+#define KORVANE_INVALID_ARGUMENT 8  /**< Null pointer or value out of range; see below. */
 #define KORVANE_INVALID_HANDLE 9    /**< Null handle. No message. */
 #define KORVANE_RESOURCE_FAILURE 10 /**< Allocation or thread creation failed. */
+
+/*
+ * Result 8 always leaves a message (Korvane_Connect excepted: it hands out no handle to read
+ * one from) naming the refused argument, as the parameter is spelt here, its value, and what
+ * it accepts, in one wording:
+ *
+ *   Invalid <argument>: <value> (accepted: <accepted values>)
+ *
+ * for example "Invalid feed: 0 (accepted: at least 1 and below 2147483648)". Numbers are
+ * shown as the shortest decimal that is the same float ("0.05", "1e+30", "nan", "-inf"), null
+ * pointers as "null". The arguments and what they accept:
+ *
+ *   axis            0..5 (x, y, z, a, b, c); Korvane_Home also -1 (all)
+ *   feed            at least 1 and below 2147483648 (NaN and infinity are neither)
+ *   position, distance, maxTravel, homingPosition
+ *                   a finite number
+ *   acceleration    a finite number greater than 0
+ *   velocity        a magnitude of at least 0.1 and below 2147483648
+ *   length          1 or more
+ *   state, positions, feed, limits, buffer (out-pointers)
+ *                   a non-null pointer
+ *
+ * When several arguments are refused, the first in the parameter list is named. The korvane
+ * tool refuses the same values with the same words before it calls the library.
+ */
 
 /** Machine state taken from the first field of a status report. */
 typedef int32_t MachineState;
@@ -137,7 +162,8 @@ typedef int32_t MachineState;
  *         are refused (they are read back: a driver that took only some of them fails too);
  *         KORVANE_TIMEOUT when the port opened but no status report came within 3000 ms
  *         (also for an error reply or a failed probe write); the port is closed again.
- *         A failed connect hands out no handle, so it leaves no message to read.
+ *         A failed connect hands out no handle, so it leaves no message to read, not even
+ *         for result 8.
  */
 KORVANE_API ResultCode KORVANE_CALL Korvane_Connect(const wchar_t* portName, int32_t baudRate,
                                                     DeviceHandle* outHandle);
@@ -207,7 +233,8 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_GetLimits(DeviceHandle handle, int32
  * last byte is always zero. Nothing is written outside the buffer.
  *
  * @return KORVANE_SUCCESS; KORVANE_INVALID_HANDLE; KORVANE_NOT_CONNECTED;
- *         KORVANE_INVALID_ARGUMENT when @p buffer is null or @p length is 0;
+ *         KORVANE_INVALID_ARGUMENT when @p buffer is null or @p length is 0 (checked after
+ *         the connection, so a closed one gives KORVANE_NOT_CONNECTED first);
  *         KORVANE_WRITE_FAILED ("Serial write failed");
  *         KORVANE_TIMEOUT ("Timeout waiting for UUID", after 2000 ms without an answer);
  *         KORVANE_FIRMWARE_ERROR ("Firmware error: <line>").
@@ -219,7 +246,8 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_GetDeviceUUID(DeviceHandle handle, c
  * Motion and settings
  *
  * Order of checks: null handle (9), velocity mode running (6, "Velocity mode is active; stop
- * it first", even for an invalid axis), axis outside 0..5 (8), value tests (8). Nothing is
+ * it first", even for an invalid axis), axis outside 0..5 (8), value tests (8, in the order
+ * of the parameters, with the message described at result 8). Nothing is
  * written when a check fails. Each command waits for the controller's "ok" and a fresh status
  * report; other results: KORVANE_NOT_CONNECTED; KORVANE_WRITE_FAILED ("Serial write failed
  * for: <command>"); KORVANE_TIMEOUT ("Timeout waiting for response"), which can also mean the

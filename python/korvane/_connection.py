@@ -52,19 +52,14 @@ class Connection:
                     del self._callers[me]
                     self._condition.notify_all()
 
-    def call(self, function: str, *args: Any, invalid_argument: str = "") -> None:
-        """Calls the export ``function`` with the handle first; raises on a non-zero result.
-
-        ``invalid_argument`` says which range the library tests, for its result 8.
-        """
+    def call(self, function: str, *args: Any) -> None:
+        """Calls the export ``function`` with the handle first; raises on a non-zero result."""
         with self.use(function) as handle:
             result = getattr(self.library, function)(handle, *args)
             if result == Result.SUCCESS:
                 return
             message: Optional[str] = None
-            if result == Result.INVALID_ARGUMENT and invalid_argument:
-                message = f"Invalid argument: {invalid_argument}"
-            elif errors.leaves_message(result):
+            if errors.leaves_message(result):
                 # Read on this thread and before the handle can go: the text is per connection
                 # and copied into a buffer of the calling thread.
                 raw = self.library.Korvane_GetLastError(handle)

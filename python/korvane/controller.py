@@ -17,8 +17,6 @@ from .velocity import VelocityJog
 
 DEFAULT_BAUD = 115200
 
-_FEED_RANGE = "a feed must be at least 1 and less than 2147483648"
-_VELOCITY_RANGE = "a velocity's magnitude must be at least 0.1 and less than 2147483648"
 
 
 class Controller:
@@ -34,8 +32,10 @@ class Controller:
     Common to all calls that talk to the controller: :class:`~korvane.WriteError` when the
     port takes no more bytes (an unplugged adapter), :class:`~korvane.ResponseTimeout` when
     no reply comes in time, :class:`~korvane.FirmwareError` when the controller answers
-    with an error line. Arguments that cannot be what the library takes raise
-    :class:`TypeError` or :class:`ValueError` before anything is sent.
+    with an error line. A bad argument raises :class:`~korvane.InvalidArgumentError` (a
+    ``ValueError``; also a ``TypeError`` for a wrong type), before anything is sent when
+    Python can tell, else from the library's refusal: in either case with the library's words,
+    "Invalid feed: 0 (accepted: at least 1 and below 2147483648)".
     """
 
     def __init__(self, port: PortLike, baud: int = DEFAULT_BAUD) -> None:
@@ -177,16 +177,15 @@ class Controller:
 
         The feed is sent as a whole number, truncated toward zero.
 
-        Raises: VelocityActiveError; InvalidArgumentError (feed below 1, or
-        2147483648 or more); WriteError; ResponseTimeout (500 ms); FirmwareError (for
+        Raises: VelocityActiveError; InvalidArgumentError (an unknown axis, a position that
+        is not finite, a feed below 1, 2147483648 or more, or NaN); WriteError; ResponseTimeout (500 ms); FirmwareError (for
         example a target outside enabled soft limits, or the machine in Alarm).
         """
         self._link.call(
             "Korvane_JogAbs",
             _arguments.axis(axis),
             _arguments.single(position, "position"),
-            _arguments.single(feed, "feed"),
-            invalid_argument=_FEED_RANGE,
+            _arguments.single(feed, "feed", _arguments.FEED),
         )
 
     def jog_rel(self, axis: AxisLike, distance: float, feed: float) -> None:
@@ -198,8 +197,7 @@ class Controller:
             "Korvane_JogRel",
             _arguments.axis(axis),
             _arguments.single(distance, "distance"),
-            _arguments.single(feed, "feed"),
-            invalid_argument=_FEED_RANGE,
+            _arguments.single(feed, "feed", _arguments.FEED),
         )
 
     def set_position(self, axis: AxisLike, position: float) -> None:
@@ -221,8 +219,7 @@ class Controller:
         self._link.call(
             "Korvane_SetAcceleration",
             _arguments.axis(axis),
-            _arguments.single(acceleration, "acceleration"),
-            invalid_argument="an acceleration must be greater than 0",
+            _arguments.single(acceleration, "acceleration", _arguments.ACCELERATION),
         )
 
     def enable_soft_limits(self, axis: AxisLike, enable: bool = True) -> None:
@@ -246,21 +243,20 @@ class Controller:
         self._link.call(
             "Korvane_SetSoftLimitRange",
             _arguments.axis(axis),
-            _arguments.single(max_travel, "max_travel"),
-            _arguments.single(homing_position, "homing_position"),
+            _arguments.single(max_travel, "maxTravel"),
+            _arguments.single(homing_position, "homingPosition"),
         )
 
     def home(self, axis: Optional[AxisLike] = None) -> None:
-        """Runs the homing cycle of one axis, or of all axes when ``axis`` is None, and
-        returns when it is over (a report showed Home, a later one another state).
+        """Runs the homing cycle of one axis, or of all axes when ``axis`` is None, "all" or
+        -1, and returns when it is over (a report showed Home, a later one another state).
 
         Holds the connection for up to 30 s: other calls on it wait meanwhile.
 
         Raises: VelocityActiveError; WriteError; FirmwareError (an error line, or the cycle
         ended in Alarm); ResponseTimeout (not over within 30 s).
         """
-        index = -1 if axis is None else int(_arguments.axis(axis))
-        self._link.call("Korvane_Home", index)
+        self._link.call("Korvane_Home", _arguments.homing_axis(axis))
 
     # -- stops -----------------------------------------------------------------------------
 
@@ -325,8 +321,7 @@ class Controller:
         self._link.call(
             "Korvane_VelocityStart",
             _arguments.axis(axis),
-            _arguments.single(rate, "rate"),
-            invalid_argument=_VELOCITY_RANGE,
+            _arguments.single(rate, "velocity", _arguments.VELOCITY),
         )
 
     def velocity_stop(self) -> None:

@@ -14,8 +14,9 @@ class KorvaneError(Exception):
         code: the result code, a :class:`~korvane.Result` (an ``int``) for known codes.
         name: the code's name in the C header, for example ``"KORVANE_TIMEOUT"``.
         message: the connection's last-error text for this failure, or a fixed text for the
-            results that leave none (not connected, invalid argument, invalid handle and the
-            failures of ``connect``). When two threads fail on one connection at the same
+            results that leave none (not connected, invalid handle and the failures of
+            ``connect``); for a bad argument the refusal's text, also when the package
+            refused it before any call. When two threads fail on one connection at the same
             moment, the library keeps one text per connection, so one of them may read the
             other's message; the code is always the call's own.
         function: the library export that failed, for example ``"Korvane_GetState"``.
@@ -63,7 +64,18 @@ class FirmwareError(KorvaneError):
 
 
 class InvalidArgumentError(KorvaneError, ValueError):
-    """The library refused a value: a feed, acceleration or velocity out of range (result 8)."""
+    """A bad argument (result 8): an unknown axis, a feed, position, acceleration or
+    velocity out of range, NaN or infinity.
+
+    Raised by the library's refusal and by the package's own checks before a call alike, with
+    one wording: ``Invalid <argument>: <value> (accepted: <accepted values>)``, the argument
+    named as the C header names the parameter. Also a ``ValueError``.
+    """
+
+
+class InvalidArgumentTypeError(InvalidArgumentError, TypeError):
+    """An argument of a type the export cannot take (a text for a number, say): an
+    :class:`InvalidArgumentError` that is also a ``TypeError``."""
 
 
 class InvalidHandleError(KorvaneError):
@@ -89,7 +101,6 @@ _CLASSES: Dict[int, Type[KorvaneError]] = {
 # Texts for the results after which the library keeps no message of its own.
 _FIXED_TEXTS: Dict[int, str] = {
     Result.NOT_CONNECTED: "The connection is closed",
-    Result.INVALID_ARGUMENT: "A value is out of range",
     Result.INVALID_HANDLE: "Invalid handle",
 }
 

@@ -36,6 +36,27 @@ void Device::setLastError(const char* format, ...) {
     std::memcpy(lastError, text, sizeof lastError);
 }
 
+std::int32_t Device::refuseArgument(const rules::Rule& rule, float value) {
+    char text[rules::kRefusalSize];
+    rules::formatRefusal(text, sizeof text, rule, value);
+    setLastError("%s", text);
+    return KORVANE_INVALID_ARGUMENT;
+}
+
+std::int32_t Device::refuseArgument(const rules::Rule& rule, std::int64_t value) {
+    char text[rules::kRefusalSize];
+    rules::formatRefusal(text, sizeof text, rule, value);
+    setLastError("%s", text);
+    return KORVANE_INVALID_ARGUMENT;
+}
+
+std::int32_t Device::refuseNull(const char* name) {
+    char text[rules::kRefusalSize];
+    rules::formatRefusal(text, sizeof text, name, "null", rules::kNonNull);
+    setLastError("%s", text);
+    return KORVANE_INVALID_ARGUMENT;
+}
+
 void Device::copyLastError(char* out) {
     std::lock_guard<std::mutex> lock(errorMutex);
     const std::size_t length = strnlen(lastError, kErrorTextSize - 1);
@@ -78,12 +99,9 @@ bool Device::refuseInVelocityMode() {
 
 std::int32_t Device::startVelocity(std::int32_t axis, float rate) {
     if (!connected.load()) return KORVANE_NOT_CONNECTED;
-    if (static_cast<std::uint32_t>(axis) > 5u) return KORVANE_INVALID_ARGUMENT;
-    const float magnitude = rate < 0.0f ? -rate : rate;
+    if (!rules::acceptsAxis(axis)) return refuseArgument(rules::kAxis, std::int64_t{axis});
     // NaN, infinity and magnitudes without a 32-bit feed word are refused like too small ones.
-    if (!(magnitude >= VelocityController::kMinimumVelocity) || !(magnitude < 2147483648.0f)) {
-        return KORVANE_INVALID_ARGUMENT;
-    }
+    if (!rules::acceptsVelocity(rate)) return refuseArgument(rules::kVelocity, rate);
 
     std::lock_guard<std::mutex> slot(velocityMutex);
     if (velocity && velocity->isRunning() && velocity->axis() == axis) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 
+#include "arguments/argument_rules.h"
 #include "korvane/korvane.h"
 #include "platform/thread_error_buffer.h"
 #include "protocol/link.h"
@@ -44,6 +45,12 @@ class Device final : public Link {
     // The state of the most recent status report; false when none has been stored. fresh
     // tells whether it was taken after the last motion line, cancel or hold was answered for.
     bool cachedState(std::int32_t* state, bool* fresh = nullptr);
+
+    // Result 8, with the refusal of the argument as the message: the one wording the tool
+    // prints for the same argument.
+    std::int32_t refuseArgument(const rules::Rule& rule, float value);
+    std::int32_t refuseArgument(const rules::Rule& rule, std::int64_t value);
+    std::int32_t refuseNull(const char* name);
 
     // Velocity mode. The slot is guarded by velocityMutex, so that a host that overlaps
     // starts, stops and the refusing exports cannot pull a controller away under a reader.

@@ -1,4 +1,5 @@
 // Homing one axis or all of them.
+#include "arguments/argument_rules.h"
 #include "device/device.h"
 #include "korvane/korvane.h"
 #include "protocol/homing.h"
@@ -13,7 +14,9 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_Home(DeviceHandle handle, int32_t ax
     if (handle == nullptr) return KORVANE_INVALID_HANDLE;
     Device* device = toDevice(handle);
     if (device->refuseInVelocityMode()) return KORVANE_VELOCITY_ACTIVE;
-    if (axis != KORVANE_AXIS_ALL && !isValidAxis(axis)) return KORVANE_INVALID_ARGUMENT;
+    if (!rules::acceptsHomingAxis(axis)) {
+        return device->refuseArgument(rules::kHomingAxis, std::int64_t{axis});
+    }
 
     std::lock_guard<std::mutex> io(device->ioMutex);
     char command[8];

@@ -1,5 +1,7 @@
 // Jogs, per-axis settings and the stop commands.
-#include <cmath>
+#include <initializer_list>
+
+#include "arguments/argument_rules.h"
 
 #include "device/device.h"
 #include "korvane/korvane.h"
@@ -16,22 +18,28 @@ constexpr std::uint32_t kSettingTimeoutMs = 2000;
 constexpr std::uint32_t kEmergencyStopTimeoutMs = 1000;
 constexpr std::size_t kCommandSize = 128;
 
-// A feed must give a feed word of at least 1: below that the word would read F0, which the
-// controller refuses. NaN, infinity and values of 2^31 or more have no defined conversion.
-bool isValidFeed(float feed) {
-    return feed >= 1.0f && feed < 2147483648.0f;
-}
-
-bool isValidAcceleration(float acceleration) {
-    return acceleration > 0.0f && std::isfinite(acceleration);
-}
-
 // The checks every motion and settings command makes before any traffic, in their order:
 // null handle, velocity mode, axis. Returns 0 when the command may go on.
 std::int32_t checkCommand(DeviceHandle handle, std::int32_t axis) {
     if (handle == nullptr) return KORVANE_INVALID_HANDLE;
-    if (toDevice(handle)->refuseInVelocityMode()) return KORVANE_VELOCITY_ACTIVE;
-    if (!isValidAxis(axis)) return KORVANE_INVALID_ARGUMENT;
+    Device* device = toDevice(handle);
+    if (device->refuseInVelocityMode()) return KORVANE_VELOCITY_ACTIVE;
+    if (!rules::acceptsAxis(axis)) return device->refuseArgument(rules::kAxis, std::int64_t{axis});
+    return KORVANE_SUCCESS;
+}
+
+// One float argument and its rule; a command checks them in the order of its parameters.
+struct Checked {
+    const rules::Rule& rule;
+    float value;
+    bool accepted;
+};
+
+// The first refused argument's result 8 and message, or 0 when all are accepted.
+std::int32_t checkValues(Device* device, std::initializer_list<Checked> values) {
+    for (const Checked& checked : values) {
+        if (!checked.accepted) return device->refuseArgument(checked.rule, checked.value);
+    }
     return KORVANE_SUCCESS;
 }
 
@@ -45,11 +53,13 @@ std::int32_t runLocked(Device* device, const char* command, std::uint32_t timeou
 // One single-line motion or settings command: the shared checks, then the command's own
 // value test, then the line formatted from format and args and exchanged.
 template <typename... Args>
-std::int32_t runCommand(DeviceHandle handle, std::int32_t axis, bool valueAccepted,
-                        std::uint32_t timeoutMs, LineKind kind, const char* format, Args... args) {
+std::int32_t runCommand(DeviceHandle handle, std::int32_t axis,
+                        std::initializer_list<Checked> values, std::uint32_t timeoutMs,
+                        LineKind kind, const char* format, Args... args) {
     const std::int32_t checked = checkCommand(handle, axis);
     if (checked != KORVANE_SUCCESS) return checked;
-    if (!valueAccepted) return KORVANE_INVALID_ARGUMENT;
+    const std::int32_t valued = checkValues(toDevice(handle), values);
+    if (valued != KORVANE_SUCCESS) return valued;
     char command[kCommandSize];
     formatCommand(command, sizeof command, format, axisLetter(axis), args...);
     return runLocked(toDevice(handle), command, timeoutMs, kind);
@@ -74,34 +84,41 @@ extern "C" {
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_JogAbs(DeviceHandle handle, int32_t axis,
                                                    float position, float feed) {
-    return runCommand(handle, axis, std::isfinite(position) && isValidFeed(feed), kJogTimeoutMs,
-                      LineKind::Jog, "$J=G90 %c%f F%d", static_cast<double>(position),
-                      static_cast<std::int32_t>(feed));
+    return runCommand(handle, axis,
+                      {{rules::kPosition, position, rules::acceptsFinite(position)},
+                       {rules::kFeed, feed, rules::acceptsFeed(feed)}},
+                      kJogTimeoutMs, LineKind::Jog, "$J=G90 %c%f F%d",
+                      static_cast<double>(position), static_cast<std::int32_t>(feed));
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_JogRel(DeviceHandle handle, int32_t axis,
                                                    float distance, float feed) {
-    return runCommand(handle, axis, std::isfinite(distance) && isValidFeed(feed), kJogTimeoutMs,
-                      LineKind::Jog, "$J=G91 %c%f F%d", static_cast<double>(distance),
-                      static_cast<std::int32_t>(feed));
+    return runCommand(handle, axis,
+                      {{rules::kDistance, distance, rules::acceptsFinite(distance)},
+                       {rules::kFeed, feed, rules::acceptsFeed(feed)}},
+                      kJogTimeoutMs, LineKind::Jog, "$J=G91 %c%f F%d",
+                      static_cast<double>(distance), static_cast<std::int32_t>(feed));
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_SetPos(DeviceHandle handle, int32_t axis,
                                                    float position) {
-    return runCommand(handle, axis, std::isfinite(position), kSettingTimeoutMs, LineKind::Setting,
-                      "$MPos=%c%f", static_cast<double>(position));
+    return runCommand(handle, axis, {{rules::kPosition, position, rules::acceptsFinite(position)}},
+                      kSettingTimeoutMs, LineKind::Setting, "$MPos=%c%f",
+                      static_cast<double>(position));
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_SetAcceleration(DeviceHandle handle, int32_t axis,
                                                             float acceleration) {
-    return runCommand(handle, axis, isValidAcceleration(acceleration), kSettingTimeoutMs,
-                      LineKind::Setting, "$axes/%c/acceleration_mm_per_sec2=%f",
-                      static_cast<double>(acceleration));
+    return runCommand(
+        handle, axis,
+        {{rules::kAcceleration, acceleration, rules::acceptsAcceleration(acceleration)}},
+        kSettingTimeoutMs, LineKind::Setting, "$axes/%c/acceleration_mm_per_sec2=%f",
+        static_cast<double>(acceleration));
 }
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_EnableSoftLimits(DeviceHandle handle, int32_t axis,
                                                              int32_t enable) {
-    return runCommand(handle, axis, true, kSettingTimeoutMs, LineKind::Setting,
+    return runCommand(handle, axis, {}, kSettingTimeoutMs, LineKind::Setting,
                       "$axes/%c/soft_limits=%s", enable != 0 ? "true" : "false");
 }
 
@@ -110,11 +127,11 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_SetSoftLimitRange(DeviceHandle handl
                                                               float homingPosition) {
     const std::int32_t checked = checkCommand(handle, axis);
     if (checked != KORVANE_SUCCESS) return checked;
-    // Positions, distances and travel settings go out as numbers: "nan" or "inf" is no value.
-    if (!std::isfinite(maxTravel) || !std::isfinite(homingPosition)) {
-        return KORVANE_INVALID_ARGUMENT;
-    }
     Device* device = toDevice(handle);
+    const std::int32_t valued = checkValues(
+        device, {{rules::kMaxTravel, maxTravel, rules::acceptsFinite(maxTravel)},
+                 {rules::kHomingPosition, homingPosition, rules::acceptsFinite(homingPosition)}});
+    if (valued != KORVANE_SUCCESS) return valued;
     // Both lines under one hold of the lock: no other traffic falls between them.
     std::lock_guard<std::mutex> io(device->ioMutex);
     char command[kCommandSize];

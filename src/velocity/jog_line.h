@@ -16,9 +16,4 @@ void composeJogLine(std::int32_t axis, float velocity, char (&line)[kJogLineSize
 // The letter of axis 0..5 ("xyzabc").
 char axisLetter(std::int32_t axis);
 
-// True for 0..5; negative indexes are out of range as well.
-constexpr bool isValidAxis(std::int32_t axis) {
-    return static_cast<std::uint32_t>(axis) <= 5u;
-}
-
 }  // namespace korvane

@@ -29,7 +29,6 @@ class VelocityController {
 
     static constexpr std::size_t kRefusalSize = 256;
 
-    static constexpr float kMinimumVelocity = 0.1f;
     static constexpr float kChangeThreshold = 0.01f;
     static constexpr std::uint64_t kReissueDelayMs = 500;
     static constexpr std::uint32_t kPacingMs = 100;

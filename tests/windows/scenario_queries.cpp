@@ -8,6 +8,8 @@ namespace korvane::wine {
 
 namespace {
 
+constexpr const char* kLengthRefusal = "Invalid length: 0 (accepted: 1 or more)";
+
 // Refusals happen before any port traffic, so the driver sees none of them on the wire;
 // out-parameters keep the values they had.
 void checkRefusals(Session& s) {
@@ -26,6 +28,10 @@ void checkRefusals(Session& s) {
     KORVANE_EXPECT(s, KORVANE_INVALID_ARGUMENT, api.GetLimits(h, nullptr));
     KORVANE_EXPECT(s, KORVANE_INVALID_ARGUMENT, api.GetDeviceUUID(h, nullptr, sizeof uuid));
     KORVANE_EXPECT(s, KORVANE_INVALID_ARGUMENT, api.GetDeviceUUID(h, uuid, 0));
+    const char* refusal = api.GetLastError(h);
+    if (refusal == nullptr || std::strcmp(refusal, kLengthRefusal) != 0) {
+        s.fail("the refused length is not named in the last error");
+    }
     DeviceHandle second = nullptr;
     KORVANE_EXPECT(s, KORVANE_INVALID_ARGUMENT, api.Connect(nullptr, 115200, &second));
     KORVANE_EXPECT(s, KORVANE_INVALID_ARGUMENT, api.Connect(s.port(), 115200, nullptr));
@@ -111,8 +117,11 @@ bool runQueries(Session& s) {
         s.value("uuid9", "%s", shortUuid);
         if (shortUuid[9] != 'X') s.fail("Korvane_GetDeviceUUID wrote past its length");
     }
+    // Successful calls leave the last failure's message in place.
     const char* message = api.GetLastError(h);
-    if (message == nullptr || message[0] != '\0') s.fail("a clean connection has a last error");
+    if (message == nullptr || std::strcmp(message, kLengthRefusal) != 0) {
+        s.fail("a successful call changed the last error");
+    }
 
     s.disconnect();
     return s.passed();

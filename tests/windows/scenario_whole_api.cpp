@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "scenarios.h"
 
@@ -99,7 +100,17 @@ void jog(Session& s) {
     KORVANE_EXPECT(s, KORVANE_SUCCESS, api.JogRel(h, 0, -4.0f, 1200.0f));
     s.waitForState(KORVANE_STATE_IDLE, kMoveTimeoutMs);
     expectPosition(s, 0, 6.0f);
-    KORVANE_EXPECT(s, KORVANE_INVALID_ARGUMENT, api.JogRel(h, 0, 1.0f, 0.0f));
+    // A refusal names the argument and its range in the same words on every C runtime.
+    if (KORVANE_EXPECT(s, KORVANE_INVALID_ARGUMENT, api.JogRel(h, 0, 1.0f, 0.5f)) &&
+        std::strcmp(api.GetLastError(h),
+                    "Invalid feed: 0.5 (accepted: at least 1 and below 2147483648)") != 0) {
+        s.fail("unexpected message for a refused feed");
+    }
+    if (KORVANE_EXPECT(s, KORVANE_INVALID_ARGUMENT,
+                       api.JogAbs(h, 0, std::numeric_limits<float>::quiet_NaN(), 100.0f)) &&
+        std::strncmp(api.GetLastError(h), "Invalid position: nan (accepted: ", 33) != 0) {
+        s.fail("unexpected message for a position that is no number");
+    }
     KORVANE_EXPECT(s, KORVANE_INVALID_ARGUMENT, api.JogAbs(h, -1, 1.0f, 100.0f));
     // Beyond the soft-limit window set above: the controller refuses, the library says so.
     if (KORVANE_EXPECT(s, KORVANE_FIRMWARE_ERROR, api.JogAbs(h, 0, 500.0f, 600.0f))) {

@@ -1,6 +1,10 @@
 // jog, jog-to, set-pos, home, hold, resume and estop: the subcommands that move the machine
 // or stop it.
+#include <chrono>
+#include <csignal>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include "frame/api_names.h"
 #include "frame/commands.h"
@@ -16,31 +20,82 @@ namespace korvane::tool {
 namespace {
 
 constexpr int kWaitPollMs = 100;
+// How long a stopped jog may take to come to rest before the tool gives up watching: a
+// deceleration from any feed the machine reaches lasts a few seconds at most.
+constexpr auto kStopWatchLimit = std::chrono::seconds(30);
 
-// After a jog with --wait: polls until the machine no longer jogs (a hold keeps it waiting,
-// since a resume would continue the jog), then prints where the axis ended. Ctrl-C ends the
-// wait but not the jog.
-int waitForJog(Connection& connection, Console& console, int axis) {
-    StopSignals stop;
-    std::int32_t state = KORVANE_STATE_UNKNOWN;
-    for (;;) {
-        const ResultCode result = Korvane_GetState(connection.handle(), &state);
-        if (const int exit = connection.check(result, "Korvane_GetState")) return exit;
-        if (state != KORVANE_STATE_JOG && state != KORVANE_STATE_RUN &&
-            state != KORVANE_STATE_HOLD) {
-            break;
-        }
-        if (stop.wait(kWaitPollMs)) {
-            console.line("stopped waiting; the jog goes on");
-            return connection.close();
-        }
-    }
+bool moving(std::int32_t state) {
+    return state == KORVANE_STATE_JOG || state == KORVANE_STATE_RUN;
+}
+
+// Where the axis is, with the state: "x at 1.250 (Idle)".
+std::string whereAxisIs(Connection& connection, int axis, std::int32_t state, int* exit) {
     float positions[kAxisCount] = {};
     std::int32_t count = 0;
     const ResultCode result = Korvane_GetPosition(connection.handle(), positions, &count);
-    if (const int exit = connection.check(result, "Korvane_GetPosition")) return exit;
-    console.line(std::string(1, axisLetter(axis)) + " at " + fixed(positions[axis], 3) + " (" +
-                 stateName(state) + ")");
+    *exit = connection.check(result, "Korvane_GetPosition");
+    if (*exit != kExitOk) return std::string();
+    return std::string(1, axisLetter(axis)) + " at " + fixed(positions[axis], 3) + " (" +
+           stateName(state) + ")";
+}
+
+// A stop request during the wait: the machine must not go on without anyone watching it.
+// The feed hold writes the jog cancel first while a jog may run (it ends the jog and drops
+// the queued ones; some controllers ignore a hold while jogging), then the hold; then the
+// machine is watched until it stands. Exits with 128 + the signal, as shells expect of a
+// program stopped by one.
+int stopJog(Connection& connection, Console& console, int axis, int signal) {
+    const ResultCode held = Korvane_FeedHold(connection.handle());
+    if (const int exit = connection.check(held, "Korvane_FeedHold")) return exit;
+    // At rest: neither jogging nor running, and, in Hold (which a controller shows both while
+    // it slows down and once it stands), the axis where the previous poll found it.
+    std::int32_t state = KORVANE_STATE_UNKNOWN;
+    float previous = 0.0f;
+    bool first = true;
+    const auto deadline = std::chrono::steady_clock::now() + kStopWatchLimit;
+    for (;;) {
+        ResultCode result = Korvane_GetState(connection.handle(), &state);
+        if (const int exit = connection.check(result, "Korvane_GetState")) return exit;
+        float positions[kAxisCount] = {};
+        std::int32_t count = 0;
+        result = Korvane_GetPosition(connection.handle(), positions, &count);
+        if (const int exit = connection.check(result, "Korvane_GetPosition")) return exit;
+        const bool still = !first && positions[axis] == previous;
+        if (!moving(state) && (state != KORVANE_STATE_HOLD || still)) break;
+        if (std::chrono::steady_clock::now() > deadline) {
+            console.error("the jog was held but the machine still moves");
+            connection.close();
+            return kExitCallFailed;
+        }
+        previous = positions[axis];
+        first = false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(kWaitPollMs));
+    }
+    int exit = kExitOk;
+    const std::string where = whereAxisIs(connection, axis, state, &exit);
+    if (exit != kExitOk) return exit;
+    const char* what = signal == SIGTERM ? "SIGTERM" : "Ctrl-C";
+    console.line(std::string("jog stopped by ") + what + ": held and cancelled; " + where);
+    connection.close();
+    return signal > 0 ? kExitSignalBase + signal : kExitInterrupted;
+}
+
+// After a jog with --wait: polls until the machine no longer jogs (a hold keeps it waiting,
+// since a resume would continue the jog), then prints where the axis ended. Ctrl-C or
+// SIGTERM meanwhile stops the jog (stopJog).
+int waitForJog(Connection& connection, Console& console, int axis, StopSignals& stop) {
+    std::int32_t state = KORVANE_STATE_UNKNOWN;
+    for (;;) {
+        if (stop.requested()) return stopJog(connection, console, axis, stop.signalNumber());
+        const ResultCode result = Korvane_GetState(connection.handle(), &state);
+        if (const int exit = connection.check(result, "Korvane_GetState")) return exit;
+        if (!moving(state) && state != KORVANE_STATE_HOLD) break;
+        stop.wait(kWaitPollMs);
+    }
+    int exit = kExitOk;
+    const std::string where = whereAxisIs(connection, axis, state, &exit);
+    if (exit != kExitOk) return exit;
+    console.line(where);
     return connection.close();
 }
 
@@ -50,9 +105,15 @@ int runJogCommand(const Invocation& call, bool absolute) {
     OptionReader read(call.args);
     const PortOptions options = readPortOptions(read);
     const int axis = read.axis("--axis");
-    const float target = read.number(absolute ? "--position" : "--distance");
-    const float feed = read.number("--feed");
+    const float target = absolute
+                             ? read.number("--position", rules::kPosition, rules::acceptsFinite)
+                             : read.number("--distance", rules::kDistance, rules::acceptsFinite);
+    const float feed = read.number("--feed", rules::kFeed, rules::acceptsFeed);
     if (read.failed()) return call.usageError(read.error());
+    // With --wait, a stop request from the jog's start on is taken by the wait, which stops
+    // the machine; without it the tool ends as soon as the jog was taken.
+    std::optional<StopSignals> stop;
+    if (call.args.has("--wait")) stop.emplace();
     Connection connection(call.console);
     if (const int exit = connection.open(options.port, options.baud)) return exit;
     const ResultCode result = absolute ? Korvane_JogAbs(connection.handle(), axis, target, feed)
@@ -62,7 +123,9 @@ int runJogCommand(const Invocation& call, bool absolute) {
     }
     call.console.line(std::string("jog ") + axisLetter(axis) + (absolute ? " to " : " by ") +
                       fixed(target, 3) + " at F" + fixed(feed, 0) + ": accepted");
-    if (call.args.has("--wait")) return waitForJog(connection, call.console, axis);
+    // Shown before the wait, also into a pipe: whoever watches knows the jog runs.
+    call.console.flush();
+    if (stop) return waitForJog(connection, call.console, axis, *stop);
     return connection.close();
 }
 
@@ -80,7 +143,7 @@ int runSetPos(const Invocation& call) {
     OptionReader read(call.args);
     const PortOptions options = readPortOptions(read);
     const int axis = read.axis("--axis");
-    const float position = read.number("--position");
+    const float position = read.number("--position", rules::kPosition, rules::acceptsFinite);
     if (read.failed()) return call.usageError(read.error());
     return runSingleCall(
         call, options, "Korvane_SetPos",

@@ -14,7 +14,7 @@ int runAccel(const Invocation& call) {
     OptionReader read(call.args);
     const PortOptions options = readPortOptions(read);
     const int axis = read.axis("--axis");
-    const float value = read.number("--value");
+    const float value = read.number("--value", rules::kAcceleration, rules::acceptsAcceleration);
     if (read.failed()) return call.usageError(read.error());
     return runSingleCall(
         call, options, "Korvane_SetAcceleration",
@@ -38,8 +38,9 @@ int runTravel(const Invocation& call) {
     OptionReader read(call.args);
     const PortOptions options = readPortOptions(read);
     const int axis = read.axis("--axis");
-    const float maxTravel = read.number("--max-travel");
-    const float homingPosition = read.number("--homing-position");
+    const float maxTravel = read.number("--max-travel", rules::kMaxTravel, rules::acceptsFinite);
+    const float homingPosition =
+        read.number("--homing-position", rules::kHomingPosition, rules::acceptsFinite);
     if (read.failed()) return call.usageError(read.error());
     return runSingleCall(
         call, options, "Korvane_SetSoftLimitRange",

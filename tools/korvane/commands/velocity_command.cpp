@@ -15,6 +15,12 @@ namespace korvane::tool {
 
 namespace {
 
+// The tool's own limit, in the library's wording: an hour is long for an unattended jog.
+constexpr rules::Rule kSeconds{"--seconds", "greater than 0 and at most 3600"};
+constexpr bool acceptsSeconds(float seconds) {
+    return seconds > 0.0f && seconds <= 3600.0f;
+}
+
 bool endsVelocityMode(std::int32_t state) {
     return state == KORVANE_STATE_ALARM || state == KORVANE_STATE_SLEEP ||
            state == KORVANE_STATE_DOOR;
@@ -26,13 +32,10 @@ int runVelocity(const Invocation& call) {
     OptionReader read(call.args);
     const PortOptions options = readPortOptions(read);
     const int axis = read.axis("--axis");
-    const float rate = read.number("--rate");
-    const float seconds = read.number("--seconds");
+    const float rate = read.number("--rate", rules::kVelocity, rules::acceptsVelocity);
+    const float seconds = read.number("--seconds", kSeconds, acceptsSeconds);
     const int intervalMs = read.integer("--interval-ms", 200, 20, 10000);
     if (read.failed()) return call.usageError(read.error());
-    if (!(seconds > 0.0f && seconds <= 3600.0f)) {
-        return call.usageError("--seconds must lie between 0 and 3600");
-    }
     Console& console = call.console;
     // Blocked before the library starts its worker thread, which inherits the mask.
     StopSignals stop;

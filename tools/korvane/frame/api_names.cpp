@@ -72,7 +72,7 @@ char axisLetter(int axis) {
 
 bool resultStoresMessage(std::int32_t result) {
     return result != KORVANE_SUCCESS && result != KORVANE_NOT_CONNECTED &&
-           result != KORVANE_INVALID_ARGUMENT && result != KORVANE_INVALID_HANDLE;
+           result != KORVANE_INVALID_HANDLE;
 }
 
 }  // namespace korvane::tool

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "arguments/argument_rules.h"
+
 namespace korvane::tool {
 
 bool Arguments::has(std::string_view name) const {
@@ -40,6 +42,12 @@ bool parseArguments(const std::vector<std::string>& words, std::span<const Optio
         }
         if (option == nullptr) {
             *error = "unknown option '" + std::string(name) + "'";
+            return false;
+        }
+        // Two values for one option are a mistake on the command line (an edited command, a
+        // script that appends), not a choice: neither may win silently.
+        if (out->has(name)) {
+            *error = "option '" + std::string(name) + "' given more than once";
             return false;
         }
         if (!option->takesValue) {
@@ -100,13 +108,22 @@ std::optional<std::string> OptionReader::required(std::string_view name) {
     return value;
 }
 
+namespace {
+
+std::string refusal(const rules::Rule& rule, const std::string& value) {
+    char text[rules::kRefusalSize];
+    rules::formatRefusal(text, sizeof text, rule, value.c_str());
+    return text;
+}
+
+}  // namespace
+
 int OptionReader::axis(std::string_view name) {
     const std::optional<std::string> value = required(name);
     if (!value) return 0;
     const std::optional<int> axisIndex = parseAxis(*value);
     if (!axisIndex) {
-        fail("invalid axis for " + std::string(name) + ": '" + *value +
-             "' (x, y, z, a, b, c or 0..5)");
+        fail(refusal(rules::kAxis, *value));
         return 0;
     }
     return *axisIndex;
@@ -117,24 +134,27 @@ int OptionReader::axisOrAll(std::string_view name) {
     if (!value || *value == "all" || *value == "-1") return -1;
     const std::optional<int> axisIndex = parseAxis(*value);
     if (!axisIndex) {
-        fail("invalid axis for " + std::string(name) + ": '" + *value +
-             "' (x, y, z, a, b, c, 0..5 or all)");
+        fail(refusal(rules::kHomingAxis, *value));
         return -1;
     }
     return *axisIndex;
 }
 
-float OptionReader::number(std::string_view name) {
+float OptionReader::number(std::string_view name, const rules::Rule& rule, bool (*accepts)(float)) {
     const std::optional<std::string> value = required(name);
     if (!value) return 0.0f;
     const std::optional<double> parsed = parseDecimal(*value);
-    if (!parsed || !std::isfinite(*parsed) ||
-        std::fabs(*parsed) > static_cast<double>(std::numeric_limits<float>::max())) {
-        fail("invalid number for " + std::string(name) + ": '" + *value +
-             "' (use '.' as the decimal point)");
+    // Beyond the float range the library would be handed infinity; the rule refuses that.
+    const float single =
+        !parsed ? 0.0f
+        : std::fabs(*parsed) > static_cast<double>(std::numeric_limits<float>::max())
+            ? static_cast<float>(*parsed > 0 ? HUGE_VAL : -HUGE_VAL)
+            : static_cast<float>(*parsed);
+    if (!parsed || !accepts(single)) {
+        fail(refusal(rule, *value));
         return 0.0f;
     }
-    return static_cast<float>(*parsed);
+    return single;
 }
 
 int OptionReader::integer(std::string_view name, int fallback, int low, int high) {
@@ -142,8 +162,9 @@ int OptionReader::integer(std::string_view name, int fallback, int low, int high
     if (!value) return fallback;
     const std::optional<long long> parsed = parseWhole(*value);
     if (!parsed || *parsed < low || *parsed > high) {
-        fail("invalid value for " + std::string(name) + ": '" + *value + "' (a whole number " +
-             std::to_string(low) + ".." + std::to_string(high) + ")");
+        const std::string accepted =
+            "a whole number " + std::to_string(low) + ".." + std::to_string(high);
+        fail(refusal(rules::Rule{std::string(name).c_str(), accepted.c_str()}, *value));
         return fallback;
     }
     return static_cast<int>(*parsed);

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "arguments/argument_rules.h"
+
 namespace korvane::tool {
 
 struct OptionInfo {
@@ -27,13 +29,14 @@ class Arguments {
 };
 
 // Parses the words after the subcommand against the options it knows. "-h" and "--help" are always
-// known. A repeated option keeps its last value. False, with a message, for an unknown option, a
-// missing value or a word that is not an option.
+// known. False, with a message, for an unknown option, a repeated one, a missing value or a word
+// that is not an option.
 bool parseArguments(const std::vector<std::string>& words, std::span<const OptionInfo> known,
                     Arguments* out, std::string* error);
 
 // Reads typed values from parsed options, remembering the first problem so that a
-// subcommand can read all it needs and test once.
+// subcommand can read all it needs and test once. A value the library would refuse is
+// refused here, with the library's words: "Invalid <argument>: <as typed> (accepted: ...)".
 class OptionReader {
   public:
     explicit OptionReader(const Arguments& args) : args_(args) {}
@@ -42,8 +45,8 @@ class OptionReader {
     int axis(std::string_view name);
     // Optional axis that also takes "all" or -1; -1 when absent.
     int axisOrAll(std::string_view name);
-    // Required finite number that fits a float ('.' decimals whatever the locale).
-    float number(std::string_view name);
+    // Required number ('.' decimals whatever the locale) that the rule accepts as a float.
+    float number(std::string_view name, const rules::Rule& rule, bool (*accepts)(float));
     // Optional whole number within [low, high].
     int integer(std::string_view name, int fallback, int low, int high);
     // Required non-empty text.

@@ -159,7 +159,9 @@ std::vector<Subcommand> commandTable() {
          "  --axis A           x, y, z, a, b, c or 0..5\n"
          "  --distance D       signed distance\n"
          "  --feed F           feed in units per minute\n"
-         "  --wait             wait until the jog has ended and print where the axis is\n",
+         "  --wait             wait until the jog has ended and print where the axis is;\n"
+         "                     Ctrl-C or SIGTERM meanwhile holds and cancels the jog,\n"
+         "                     waits until the machine stands and exits 130 or 143\n",
          {kPort,
           kBaud,
           kAxis,
@@ -174,7 +176,9 @@ std::vector<Subcommand> commandTable() {
          "  --axis A           x, y, z, a, b, c or 0..5\n"
          "  --position P       target position\n"
          "  --feed F           feed in units per minute\n"
-         "  --wait             wait until the jog has ended and print where the axis is\n",
+         "  --wait             wait until the jog has ended and print where the axis is;\n"
+         "                     Ctrl-C or SIGTERM meanwhile holds and cancels the jog,\n"
+         "                     waits until the machine stands and exits 130 or 143\n",
          {kPort,
           kBaud,
           kAxis,
@@ -283,9 +287,11 @@ void printToolHelp(std::span<const Subcommand> commands, Console& console) {
     console.line("Exit codes:");
     console.line("  0  success");
     console.line("  1  a library call failed (stderr names the call, its result and message)");
-    console.line("  2  usage error: unknown command or option, missing or malformed value");
+    console.line("  2  usage error: unknown command or option, repeated option, missing or");
+    console.line("     malformed value, or a value out of the range the library accepts");
     console.line("  3  cannot open the port");
     console.line("  4  no controller answered on the port");
+    console.line("  130  jog --wait stopped by Ctrl-C (143: by SIGTERM) after the machine stood");
 }
 
 void printToolUsageError(std::span<const Subcommand> commands, Console& console,

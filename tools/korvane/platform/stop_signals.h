@@ -11,6 +11,8 @@
 
 #if !defined(_WIN32)
 #include <signal.h>
+#else
+#include <csignal>
 #endif
 
 namespace korvane::tool {
@@ -28,6 +30,9 @@ class StopSignals {
     // it stays true for every later call.
     bool wait(int ms);
     bool requested() const { return requested_; }
+    // The signal that made the request (SIGINT, SIGTERM; SIGINT for every console event on
+    // Windows), 0 before one came. Shells report a program ended by signal N as 128 + N.
+    int signalNumber() const { return signal_; }
 
   private:
 #if !defined(_WIN32)
@@ -35,6 +40,7 @@ class StopSignals {
     sigset_t previous_;
 #endif
     bool requested_ = false;
+    int signal_ = 0;
 };
 
 }  // namespace korvane::tool

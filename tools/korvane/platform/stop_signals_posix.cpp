@@ -25,9 +25,11 @@ StopSignals::~StopSignals() {
 bool StopSignals::wait(int ms) {
     if (requested_) return true;
     if (ms < 0) {
-        while (sigwaitinfo(&set_, nullptr) < 0 && errno == EINTR) {
+        int number = -1;
+        while ((number = sigwaitinfo(&set_, nullptr)) < 0 && errno == EINTR) {
         }
         requested_ = true;
+        signal_ = number;
         return true;
     }
     using Clock = std::chrono::steady_clock;
@@ -39,8 +41,10 @@ bool StopSignals::wait(int ms) {
         timespec limit{};
         limit.tv_sec = static_cast<time_t>(left.count() / 1000000000);
         limit.tv_nsec = static_cast<long>(left.count() % 1000000000);
-        if (sigtimedwait(&set_, nullptr, &limit) > 0) {
+        const int number = sigtimedwait(&set_, nullptr, &limit);
+        if (number > 0) {
             requested_ = true;
+            signal_ = number;
             return true;
         }
         // EINTR: another signal interrupted the wait; go on with what is left of it.

@@ -47,6 +47,7 @@ bool StopSignals::wait(int ms) {
     }
     const DWORD limit = ms < 0 ? INFINITE : static_cast<DWORD>(ms);
     requested_ = WaitForSingleObject(event, limit) == WAIT_OBJECT_0;
+    if (requested_) signal_ = SIGINT;
     return requested_;
 }
 
