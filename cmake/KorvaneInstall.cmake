@@ -1,6 +1,6 @@
 # Install rules for Linux: the versioned shared library and its header, a CMake package
 # (find_package(Korvane) -> Korvane::korvane), a pkg-config file, the korvane tool, the
-# simulator and their manual pages, all laid out by GNUInstallDirs.
+# simulator and their manual pages, and the C examples, all laid out by GNUInstallDirs.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -48,3 +48,9 @@ if(TARGET korvane_cli AND TARGET korvane-sim)
         set_target_properties(korvane_cli PROPERTIES INSTALL_RPATH "$ORIGIN/${bin_to_lib}")
     endif()
 endif()
+
+# The examples a host developer starts from, where Debian keeps a package's examples
+# (share/doc/korvane/examples); their CMakeLists.txt builds them against this installation.
+file(GLOB KORVANE_EXAMPLE_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/examples/*.c)
+install(FILES ${PROJECT_SOURCE_DIR}/examples/CMakeLists.txt ${KORVANE_EXAMPLE_SOURCES}
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)

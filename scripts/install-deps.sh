@@ -10,6 +10,7 @@
 #   scripts/install-deps.sh python     Debian's Python with pytest, setuptools and pip
 #   scripts/install-deps.sh dotnet     Mono's C# compiler and runtime, NUnit 2 and its
 #                                      console runner (the .NET binding and its tests)
+#   scripts/install-deps.sh quick      the native suite: build, GoogleTest, Google Benchmark
 #   scripts/install-deps.sh test       everything the test command uses (the default)
 set -euo pipefail
 
@@ -55,6 +56,7 @@ dotnet=(mono-mcs mono-devel mono-runtime libmono-posix4.0-cil libnunit-cil-dev n
 case "$want" in
     build) packages=("${build[@]}") ;;
     windows) packages=("${build[@]}" "${unit[@]}" "${windows[@]}") ;;
+    quick) packages=("${build[@]}" "${unit[@]}") ;;
     fuzz) packages=("${build[@]}" "${fuzz[@]}") ;;
     install) packages=("${build[@]}" "${install[@]}") ;;
     python) packages=("${build[@]}" "${python[@]}") ;;
@@ -62,7 +64,7 @@ case "$want" in
     test) packages=("${build[@]}" "${unit[@]}" "${windows[@]}" "${fuzz[@]}" "${install[@]}"
                     "${python[@]}" "${dotnet[@]}") ;;
     *)
-        echo "usage: $0 [build|windows|fuzz|install|python|dotnet|test]" >&2
+        echo "usage: $0 [build|quick|windows|fuzz|install|python|dotnet|test]" >&2
         exit 2
         ;;
 esac
@@ -87,7 +89,7 @@ if [ "${#missing[@]}" -gt 0 ]; then
 fi
 
 # The number tests run once in a locale with a decimal comma, as GUI hosts often set one.
-if [ "$want" = test ] && ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
+if { [ "$want" = test ] || [ "$want" = quick ]; } && ! locale -a 2>/dev/null | grep -qi '^de_DE\.utf-\?8$'; then
     if [ "$(id -u)" -ne 0 ]; then
         echo "The de_DE.UTF-8 locale is missing (run as root to generate it)" >&2
         exit 1

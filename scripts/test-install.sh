@@ -2,8 +2,9 @@
 # The library as a Linux user gets it, proved from outside the source tree:
 #   1. `cmake --install` of a build into a scratch prefix: the file list, the versioned
 #      library and its links, the pkg-config and CMake files, the manual pages;
-#   2. the examples copied to a folder of their own and built twice, as a CMake project
-#      with find_package(Korvane) and with plain `cc $(pkg-config ...)`, warnings as errors;
+#   2. the examples as installed in share/doc/korvane/examples, copied to a folder of their
+#      own and built twice, as a CMake project with find_package(Korvane) and with plain
+#      `cc $(pkg-config ...)`, warnings as errors;
 #   3. every example run against the installed simulator, its output held against what the
 #      installed tool reads from the simulator; bad input ends quickly with one line;
 #   4. the tool's message for a port that exists but may not be opened, as user nobody;
@@ -110,15 +111,24 @@ plus() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.3f", a + b }'; }
 # The files an installation holds, relative to its prefix, one a line, sorted.
 expected_files() {
     local libdir=$1 config=$2
-    printf '%s\n' bin/korvane bin/korvane-sim include/korvane/korvane.h \
-        include/korvane/korvane_version.h \
-        "$libdir/cmake/Korvane/KorvaneConfig.cmake" \
-        "$libdir/cmake/Korvane/KorvaneConfigVersion.cmake" \
-        "$libdir/cmake/Korvane/KorvaneTargets-$config.cmake" \
-        "$libdir/cmake/Korvane/KorvaneTargets.cmake" \
-        "$libdir/libkorvane.so" "$libdir/libkorvane.so.1" "$libdir/libkorvane.so.$version" \
-        "$libdir/pkgconfig/korvane.pc" \
-        share/man/man1/korvane-sim.1.gz share/man/man1/korvane.1.gz | sort
+    {
+        printf '%s\n' bin/korvane bin/korvane-sim include/korvane/korvane.h \
+            include/korvane/korvane_version.h \
+            "$libdir/cmake/Korvane/KorvaneConfig.cmake" \
+            "$libdir/cmake/Korvane/KorvaneConfigVersion.cmake" \
+            "$libdir/cmake/Korvane/KorvaneTargets-$config.cmake" \
+            "$libdir/cmake/Korvane/KorvaneTargets.cmake" \
+            "$libdir/libkorvane.so" "$libdir/libkorvane.so.1" "$libdir/libkorvane.so.$version" \
+            "$libdir/pkgconfig/korvane.pc" \
+            share/man/man1/korvane-sim.1.gz share/man/man1/korvane.1.gz
+        # Every example of the tree, with the CMakeLists.txt that builds them.
+        (cd "$root/examples" && ls CMakeLists.txt ./*.c) | sed 's|^\(\./\)\?|share/doc/korvane/examples/|'
+    } | sort
+}
+
+# The tree's examples and the installed ones: the same files, byte for byte.
+same_examples() {
+    diff -r "$root/examples" "$1" >/dev/null || { diff -r "$root/examples" "$1" | head; false; }
 }
 
 # needs_versioned_library PROGRAM: it asks the loader for the SONAME, not libkorvane.so.
@@ -144,6 +154,8 @@ config=$(cache_value CMAKE_BUILD_TYPE | tr '[:upper:]' '[:lower:]')
 check "installed files are exactly the expected ones" \
     same "$(cd "$prefix" && find . ! -type d | sed 's|^\./||' | sort)" \
     "$(expected_files "$libdir" "$config")"
+check "share/doc/korvane/examples holds the tree's examples unchanged" \
+    same_examples "$prefix/share/doc/korvane/examples"
 check "libkorvane.so -> libkorvane.so.1 -> libkorvane.so.$version" \
     same "$(readlink "$prefix/$libdir/libkorvane.so") $(readlink "$prefix/$libdir/libkorvane.so.1")" \
     "libkorvane.so.1 libkorvane.so.$version"
@@ -202,8 +214,9 @@ check "find_package(Korvane $((major + 1)).0) does not (SameMajorVersion)" \
 check "find_package(Korvane $major.99) does not (newer than installed)" \
     same "$(probe "$major.99")" "not found"
 
-# The examples, copied out of the tree so that nothing of it is on any search path.
-cp -r "$root/examples" "$work/examples"
+# The examples as installed, copied out so that the build leaves nothing in the prefix: what
+# a user finds in the documentation folder must build on its own.
+cp -r "$prefix/share/doc/korvane/examples" "$work/examples"
 must "examples build with find_package(Korvane) (C99, -Wall -Wextra -pedantic -Werror)" \
     sh -c "cmake -S '$work/examples' -B '$work/cmake-build' -DCMAKE_PREFIX_PATH='$prefix' \
                -DCMAKE_C_FLAGS=-Werror && cmake --build '$work/cmake-build' -j2"

@@ -120,6 +120,20 @@ send_for() {
     done
 }
 
+# hold_key MS KEY: KEY as a keyboard sends it while held for MS milliseconds: the press, the
+# first repeat after the usual delay of 500 ms, then a repeat every 33 ms (30 a second).
+hold_key() {
+    local start limit
+    start=$(now_ms)
+    limit=$((start + $1))
+    T send-keys -t pendant "$2" 2>/dev/null
+    nap 0.5
+    while [ "$(now_ms)" -lt "$limit" ]; do
+        T send-keys -t pendant "$2" 2>/dev/null
+        nap 0.033
+    done
+}
+
 # x stays where it is for half a second: the machine has stopped. Judge it once the machine
 # shows Idle: a held jog slows down in Hold first.
 x_at_rest() {
@@ -163,6 +177,32 @@ if check "pendant starts and shows the machine" start_pendant; then
     check "the repeats of the held key bridge without a stop and a new start" sim_is jog_lines 1
     echo "      screen during the jog:"
     printf "      | %s\n" "${jog_screen//$'\n'/$'\n      | '}"
+fi
+finish
+
+# --- A keyboard's first repeat comes later than the rest: the jog must bridge that gap too.
+if start_pendant; then
+    check "the screen shows the first-repeat time a terminal emulator gets (600 ms)" \
+        screen_has "first repeat 600 ms"
+    hold_key 1500 Right &
+    sender=$!
+    # Half way through the 500 ms before the first repeat, past the 200 ms release time.
+    sleep 0.4
+    cancels_in_gap="$(sim_value jog_cancel_bytes)"
+    state_in_gap="$(sim_value state)"
+    wait "$sender"
+    cancels_at_release="$(sim_value jog_cancel_bytes)"
+    released=$(now_ms)
+    until_true 3000 sim_at_least jog_cancel_bytes 1
+    stop_ms=$(($(now_ms) - released))
+    echo "      first repeat after 500 ms: jog cancel ${stop_ms} ms after the last repeat"
+    check "no jog cancel while waiting for the first repeat, the machine jogging" \
+        eval '[ "$cancels_in_gap" = 0 ] && [ "$state_in_gap" = Jog ]'
+    check "a held key with a late first repeat jogs without a stop until released" \
+        eval '[ "$cancels_at_release" = 0 ] && sim_is jog_lines 1'
+    # Loose bound: prompt once repeating (the release time, not the first-repeat time).
+    check "after the repeats end the jog cancel follows well within a second" \
+        eval '[ "$stop_ms" -lt 1000 ] && sim_is jogs_since_cancel 0'
 fi
 finish
 

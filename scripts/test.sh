@@ -6,13 +6,30 @@
 # from outside the tree, the Python package and the .NET binding against the simulator, and
 # bounded fuzzing runs.
 # Installs what it needs first.
+#   scripts/test.sh            everything (CI runs this)
+#   scripts/test.sh --quick    the native suite and the stress run only, for a change to the
+#                              library or the simulator: the first few minutes of the above
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+quick=false
+case "${1:-}" in
+    "") ;;
+    --quick) quick=true ;;
+    *)
+        echo "usage: scripts/test.sh [--quick]" >&2
+        exit 2
+        ;;
+esac
 
 step() { printf '\n==> %s\n' "$*"; }
 
 step "Dependencies"
-scripts/install-deps.sh test
+if $quick; then
+    scripts/install-deps.sh quick
+else
+    scripts/install-deps.sh test
+fi
 
 step "Native build and tests"
 cmake --preset default >/dev/null
@@ -21,6 +38,11 @@ ctest --preset default
 
 step "Safety stress: stops, refusals, reversals and stale reports against real-controller behaviour"
 build/default/tests/korvane_safety_stress
+
+if $quick; then
+    step "Quick subset passed (scripts/test.sh without --quick runs every stage)"
+    exit 0
+fi
 
 step "Pendant: korvane pendant in a tmux terminal against the simulator"
 scripts/test-pendant.sh build/default

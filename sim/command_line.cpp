@@ -29,7 +29,9 @@ bool count(std::string_view value, int* target, std::string* error) {
 constexpr std::size_t kHelpColumn = 22;
 
 constexpr SimOption kOptions[] = {
-    {"--link", "", "PATH", "also make PATH a symlink to the device (removed on exit)",
+    {"--link", "", "PATH",
+     "also make PATH a symlink to the device (removed on exit),\n"
+     "refused while another simulator serves it",
      [](std::string_view v, CommandLine* out, std::string*) {
          out->linkPath = std::string(v);
          return true;
@@ -228,6 +230,10 @@ bool parseCommandLine(std::span<const std::string_view> words, CommandLine* out,
 bool parseCommandLine(int argc, char** argv, CommandLine* out, std::string* error) {
     const std::vector<std::string_view> words(argv + (argc > 0 ? 1 : 0), argv + argc);
     return parseCommandLine(words, out, error);
+}
+
+std::string commandLineErrorLine(std::string_view program, std::string_view error) {
+    return std::string(program) + ": " + std::string(error) + "; try --help\n";
 }
 
 std::string optionsHelpText() {

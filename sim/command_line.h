@@ -39,6 +39,10 @@ bool parseCommandLine(std::span<const std::string_view> words, CommandLine* out,
                       std::string* error);
 bool parseCommandLine(int argc, char** argv, CommandLine* out, std::string* error);
 
+// The line a bad command line gets on stderr, "<program>: <error>; try --help": the problem
+// alone, not followed by the whole help text, in which it would scroll out of sight.
+std::string commandLineErrorLine(std::string_view program, std::string_view error);
+
 // The option lines of the help text, one "  --name VALUE  what it does" each.
 std::string optionsHelpText();
 // The whole text of --help.

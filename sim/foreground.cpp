@@ -4,36 +4,14 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstring>
 #include <string>
 
+#include "port_link.h"
 #include "simulator.h"
 #include "status_file.h"
 
 namespace korvane::sim {
-
-namespace {
-
-// Points linkPath at target, replacing an older symlink but never any other file.
-bool makeLink(const std::string& linkPath, const std::string& target) {
-    char existing[PATH_MAX];
-    if (readlink(linkPath.c_str(), existing, sizeof existing) >= 0) {
-        if (unlink(linkPath.c_str()) != 0) return false;
-    }
-    return symlink(target.c_str(), linkPath.c_str()) == 0;
-}
-
-// Removes linkPath only if it still points at target: another simulator may have taken it.
-void removeLink(const std::string& linkPath, const std::string& target) {
-    char existing[PATH_MAX];
-    const ssize_t n = readlink(linkPath.c_str(), existing, sizeof existing - 1);
-    if (n < 0) return;
-    existing[n] = '\0';
-    if (target == existing) unlink(linkPath.c_str());
-}
-
-}  // namespace
 
 int runInForeground(const CommandLine& commandLine, std::FILE* out, std::FILE* err,
                     const char* program) {
@@ -59,10 +37,10 @@ int runInForeground(const CommandLine& commandLine, std::FILE* out, std::FILE* e
         return 1;
     }
     const std::string device = simulator.devicePath();
-    const std::string& linkPath = commandLine.linkPath;
-    if (!linkPath.empty() && !makeLink(linkPath, device)) {
-        std::fprintf(err, "%s: cannot link %s: %s\n", program, linkPath.c_str(),
-                     std::strerror(errno));
+    // Destroyed before the simulator: the link goes before the device it points at.
+    PortLink link;
+    if (!commandLine.linkPath.empty() && !link.claim(commandLine.linkPath, device)) {
+        std::fprintf(err, "%s: %s\n", program, link.error().c_str());
         return 1;
     }
     // The first line is the port, flushed at once: scripts read it to know where to connect.
@@ -88,8 +66,8 @@ int runInForeground(const CommandLine& commandLine, std::FILE* out, std::FILE* e
         }
     }
 
+    link.release();
     simulator.stop();
-    if (!linkPath.empty()) removeLink(linkPath, device);
     return 0;
 }
 

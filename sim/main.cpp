@@ -10,8 +10,7 @@ int main(int argc, char** argv) {
     korvane::sim::CommandLine commandLine;
     std::string error;
     if (!korvane::sim::parseCommandLine(argc, argv, &commandLine, &error)) {
-        std::fprintf(stderr, "korvane-sim: %s\n%s", error.c_str(),
-                     korvane::sim::usageText(argv[0]).c_str());
+        std::fputs(korvane::sim::commandLineErrorLine("korvane-sim", error).c_str(), stderr);
         return 2;
     }
     if (commandLine.help) {

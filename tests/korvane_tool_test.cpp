@@ -29,6 +29,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "korvane/korvane.h"
@@ -68,6 +69,7 @@ struct ToolResult {
 // test, the child is killed and reaped by the destructor.
 class ToolProcess {
   public:
+    // `program` is the tool unless a test runs another of the project's programs.
     explicit ToolProcess(const std::vector<std::string>& args,
                          const std::vector<std::string>& environment = {},
                          const char* program = kToolPath) {
@@ -804,6 +806,7 @@ TEST(KorvaneTool, UsageErrorsExitWithTwoAndShowTheUsageOnStderr) {
         {"soft-limits", "--port", "p", "--axis", "x", "--on", "--off"},
         {"velocity", "--port", "p", "--axis", "x", "--rate", "600", "--seconds", "0"},
         {"monitor", "--port", "p", "stray"},
+        {"pendant", "--port", "p", "--first-repeat-ms", "10"},
     };
     for (const std::vector<std::string>& words : commandLines) {
         std::string shown;
@@ -954,6 +957,87 @@ TEST(KorvaneTool, SimServesItsPortUntilSigtermAndRemovesItsLink) {
     EXPECT_NE(lstat(link.c_str(), &info), 0) << "the link outlived the simulator";
     unlink(link.c_str());
     rmdir(directory);
+}
+
+// Two simulators on one --link: the second must not take the link over (the first one's
+// clients would lose it, and it would be deleted under them); a dead owner's link is free.
+TEST(KorvaneTool, SimRefusesALinkThatAnotherLiveSimulatorServes) {
+    SKIP_WITHOUT_TOOL();
+    char directory[] = "/tmp/korvane-link-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const std::string link = std::string(directory) + "/port";
+    const auto pointsAt = [&link] {
+        char target[256] = {};
+        return readlink(link.c_str(), target, sizeof target - 1) > 0 ? std::string(target)
+                                                                     : std::string();
+    };
+    const auto firstLine = [](const std::string& out) { return out.substr(0, out.find('\n')); };
+    {
+        ToolProcess first({"sim", "--link", link, "--uuid", "first-owner"});
+        ASSERT_TRUE(first.waitForOutput("\n", milliseconds(5000)));
+        const std::string firstPort = firstLine(first.out());
+
+        const ToolResult second =
+            runTool({"sim", "--link", link, "--uuid", "intruder"}, {}, milliseconds(5000));
+        EXPECT_EQ(second.exitCode, 1) << second.err;
+        EXPECT_NE(second.err.find(link + " belongs to another simulator"), std::string::npos)
+            << second.err;
+        EXPECT_TRUE(second.out.empty()) << second.out;
+        EXPECT_EQ(pointsAt(), firstPort) << "the refused simulator touched the link";
+        const ToolResult owner = runTool({"uuid", "--port", link});
+        EXPECT_EQ(owner.out, "first-owner\n") << owner.err;
+
+        // Killed, it removes nothing: the link and its lock file stay, and must not block.
+        first.signal(SIGKILL);
+        EXPECT_EQ(first.finish(milliseconds(5000)).exitCode, 128 + SIGKILL);
+    }
+    struct stat info {};
+    ASSERT_EQ(lstat(link.c_str(), &info), 0) << "a killed simulator cannot remove its link";
+    {
+#ifdef KORVANE_SIM_PATH
+        // korvane-sim and `korvane sim` share the link's owner, whichever of them runs.
+        ToolProcess next({"--link", link, "--uuid", "next-owner"}, {}, KORVANE_SIM_PATH);
+#else
+        ToolProcess next({"sim", "--link", link, "--uuid", "next-owner"});
+#endif
+        ASSERT_TRUE(next.waitForOutput("\n", milliseconds(5000)));
+        EXPECT_EQ(pointsAt(), firstLine(next.out()));
+        const ToolResult owner = runTool({"uuid", "--port", link});
+        EXPECT_EQ(owner.out, "next-owner\n") << owner.err;
+        next.signal(SIGTERM);
+        const ToolResult ended = next.finish(milliseconds(5000));
+        EXPECT_EQ(ended.exitCode, 0) << ended.err;
+    }
+    EXPECT_NE(lstat(link.c_str(), &info), 0) << "the link outlived its simulator";
+    EXPECT_NE(lstat((link + ".lock").c_str(), &info), 0) << "the lock file outlived its simulator";
+    {
+        // After a clean exit the link is free at once.
+        ToolProcess last({"sim", "--link", link});
+        EXPECT_TRUE(last.waitForOutput("\n", milliseconds(5000))) << "the link stayed taken";
+    }
+    unlink(link.c_str());
+    unlink((link + ".lock").c_str());
+    rmdir(directory);
+}
+
+// A mistyped option is one line that names it; the whole help text would bury it.
+TEST(KorvaneTool, SimNamesAnUnknownOptionOnOneLine) {
+    SKIP_WITHOUT_TOOL();
+    std::vector<std::pair<std::string, ToolResult>> runs;
+    runs.emplace_back("korvane sim", runTool({"sim", "--bogus"}));
+#ifdef KORVANE_SIM_PATH
+    ToolProcess program({"--bogus"}, {}, KORVANE_SIM_PATH);
+    runs.emplace_back("korvane-sim", program.finish(milliseconds(20000)));
+#endif
+    for (const auto& [name, result] : runs) {
+        EXPECT_EQ(result.exitCode, 2) << name;
+        const std::string& err = result.err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << name << "\n" << err;
+        EXPECT_EQ(err.rfind(name + ": ", 0), 0u) << err;
+        EXPECT_NE(err.find("--bogus"), std::string::npos) << err;
+        EXPECT_NE(err.find("try --help"), std::string::npos) << err;
+        EXPECT_TRUE(result.out.empty()) << name << "\n" << result.out;
+    }
 }
 
 TEST(KorvaneTool, DemoCallsEveryExportAndPasses) {

@@ -1,6 +1,7 @@
 // sim: the simulated controller in the foreground, for trying the tool or a host application
 // without hardware. It reads its options with korvane-sim's own parser and runs as korvane-sim
 // does, so that the two cannot drift apart.
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,7 +22,12 @@ int runSim(const Invocation& call) {
     const std::vector<std::string_view> words(call.words.begin(), call.words.end());
     sim::CommandLine commandLine;
     std::string error;
-    if (!sim::parseCommandLine(words, &commandLine, &error)) return call.usageError(error);
+    if (!sim::parseCommandLine(words, &commandLine, &error)) {
+        // As korvane-sim says it: the two take the same options and refuse them alike.
+        std::fputs(sim::commandLineErrorLine("korvane sim", error).c_str(),
+                   call.console.errorStream());
+        return kExitUsage;
+    }
     if (commandLine.help) {
         printCommandHelp(call.command, call.console);
         return kExitOk;

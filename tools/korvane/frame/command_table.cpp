@@ -118,7 +118,7 @@ std::vector<Subcommand> commandTable() {
           {"--interval-ms", true, "N"}},
          runVelocity},
         {"pendant",
-         "--port PORT [--baud N] [--release-ms N]",
+         "--port PORT [--baud N] [--release-ms N] [--first-repeat-ms N]",
          "full-screen keyboard pendant: jog, step, hold, stop, home; live position",
          "Jogs the machine from the keyboard in a full-screen terminal view that shows the\n"
          "state, the positions, the feed and the limit values, refreshed ten times a second.\n"
@@ -139,9 +139,10 @@ std::vector<Subcommand> commandTable() {
          "\n"
          "Hold to jog: the axis moves while its key is held. A terminal reports no key\n"
          "releases, only the repeats of a held key, so the jog stops when no repeat came\n"
-         "for the release time (200 ms; it must exceed the keyboard's delay before its\n"
-         "first repeat, or a held key stops and starts once). Step jog: each press moves\n"
-         "one step; the repeats of a held key move nothing.\n"
+         "in time: after a press the first-repeat time, which must exceed the keyboard's\n"
+         "delay before its first repeat (read from a Linux console, else 600 ms), and\n"
+         "once the key repeats the release time (200 ms). Step jog: each press moves one\n"
+         "step; the repeats of a held key move nothing.\n"
          "\n"
          "The jog stops before anything else on release, q, Ctrl-C, SIGTERM, SIGHUP (the\n"
          "terminal or SSH session closed), a failed library call and a controller that\n"
@@ -149,8 +150,11 @@ std::vector<Subcommand> commandTable() {
          "or a failure the jog keys do nothing until they have been released. A terminal\n"
          "smaller than 64x20 shows a one-line notice and jogging is off.\n"
          "\n"
-         "  --release-ms N     release time of hold to jog, 50..2000 (default 200)\n",
-         {kPort, kBaud, {"--release-ms", true, "N"}},
+         "  --release-ms N     release time of hold to jog, 50..2000 (default 200)\n"
+         "  --first-repeat-ms N\n"
+         "                     wait for a held key's first repeat, 50..3000 (default: the\n"
+         "                     console's repeat delay + 100 ms, or 600)\n",
+         {kPort, kBaud, {"--release-ms", true, "N"}, {"--first-repeat-ms", true, "N"}},
          runPendant},
         {"jog",
          "--port PORT [--baud N] --axis A --distance D --feed F [--wait]",

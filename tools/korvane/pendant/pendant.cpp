@@ -23,7 +23,12 @@ std::string jogName(int axis, int direction) {
 
 }  // namespace
 
-Pendant::Pendant(DeviceHandle handle, int releaseMs) : handle_(handle), releaseMs_(releaseMs) {}
+Pendant::Pendant(DeviceHandle handle, int releaseMs, int firstRepeatMs)
+    : handle_(handle), releaseMs_(releaseMs), firstRepeatMs_(std::max(firstRepeatMs, releaseMs)) {}
+
+Pendant::Clock::duration Pendant::releaseWindow() const {
+    return std::chrono::milliseconds(keyRepeats_ ? releaseMs_ : firstRepeatMs_);
+}
 
 Pendant::~Pendant() {
     stopJogging();
@@ -159,7 +164,8 @@ void Pendant::press(const PendantKey& key, Clock::time_point now) {
 
 void Pendant::jog(const PendantKey& key, Clock::time_point now) {
     const bool sameKey = key.axis == lastKeyAxis_ && key.direction == lastKeyDirection_;
-    const bool repeat = sameKey && now - lastKeyAt_ < std::chrono::milliseconds(releaseMs_);
+    const bool repeat = sameKey && now - lastKeyAt_ < releaseWindow();
+    keyRepeats_ = repeat;
     lastKeyAxis_ = key.axis;
     lastKeyDirection_ = key.direction;
     lastKeyAt_ = now;
@@ -250,8 +256,7 @@ void Pendant::setTerminalFits(bool fits) {
 
 void Pendant::tick(Clock::time_point now) {
     if (homing_.valid() && !homingRuns()) finishHoming();
-    const auto release = std::chrono::milliseconds(releaseMs_);
-    if (now - lastKeyAt_ >= release) {
+    if (now - lastKeyAt_ >= releaseWindow()) {
         if (jogging_) stopJogging();
         waitForRelease_ = false;
     }
@@ -290,7 +295,7 @@ void Pendant::poll() {
 Pendant::Clock::time_point Pendant::nextDeadline() const {
     Clock::time_point deadline = nextPoll_;
     if (jogging_ || waitForRelease_) {
-        deadline = std::min(deadline, lastKeyAt_ + std::chrono::milliseconds(releaseMs_));
+        deadline = std::min(deadline, lastKeyAt_ + releaseWindow());
     }
     return deadline;
 }

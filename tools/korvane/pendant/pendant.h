@@ -3,9 +3,12 @@
 //
 // Hold to jog: a terminal reports no key releases, only the repeats of a held key. A jog key
 // starts velocity mode (or changes its axis, direction or speed); every repeat of it keeps it
-// going; when no repeat came for the release time, velocity mode is stopped. Step jog: each
-// press is one relative jog of the chosen step; repeats that a held key sends within the
-// release time are not presses and move nothing.
+// going; when no repeat came in time, velocity mode is stopped. "In time" has two lengths,
+// since a keyboard waits longer before its first repeat (about half a second) than between
+// the repeats that follow: after a press the first-repeat time, once the key repeats the
+// shorter release time, so that a held key does not stop and start once and a released one
+// still stops promptly. Step jog: each press is one relative jog of the chosen step; repeats
+// that a held key sends in time are not presses and move nothing.
 //
 // Velocity mode is stopped before anything else whenever the pendant cannot be sure that the
 // operator still holds a key and that the controller still answers: on release, a failed
@@ -33,6 +36,11 @@
 namespace korvane::tool {
 
 inline constexpr int kDefaultReleaseMs = 200;
+// How long to wait for the first repeat when the keyboard's own delay cannot be read (in a
+// terminal emulator, tmux or over SSH): common delays are 250 to 500 ms.
+inline constexpr int kDefaultFirstRepeatMs = 600;
+// Added to a delay read from the console: repeats arrive a little late on a busy machine.
+inline constexpr int kFirstRepeatMarginMs = 100;
 // Status queries this often (10 Hz); velocity mode follows the machine only through them.
 inline constexpr int kStatusPeriodMs = 100;
 inline constexpr std::array<float, 6> kPendantFeeds = {10, 50, 100, 300, 1000, 3000};
@@ -44,7 +52,8 @@ class Pendant {
   public:
     using Clock = std::chrono::steady_clock;
 
-    Pendant(DeviceHandle handle, int releaseMs);
+    // A first-repeat time shorter than the release time is taken as the release time.
+    Pendant(DeviceHandle handle, int releaseMs, int firstRepeatMs);
     ~Pendant();  // stopJogging()
     Pendant(const Pendant&) = delete;
     Pendant& operator=(const Pendant&) = delete;
@@ -74,6 +83,7 @@ class Pendant {
     float feed() const { return kPendantFeeds[feedIndex_]; }
     float step() const { return kPendantSteps[stepIndex_]; }
     int releaseMs() const { return releaseMs_; }
+    int firstRepeatMs() const { return firstRepeatMs_; }
     bool jogging() const { return jogging_; }
     int jogAxis() const { return jogAxis_; }
     int jogDirection() const { return jogDirection_; }
@@ -84,6 +94,8 @@ class Pendant {
 
   private:
     void jog(const PendantKey& key, Clock::time_point now);
+    // How long after the last jog key event the key counts as released.
+    Clock::duration releaseWindow() const;
     void startOrChangeVelocity(int axis, int direction);
     void changeFeed(int delta);
     void home();
@@ -99,6 +111,7 @@ class Pendant {
 
     DeviceHandle handle_;
     const int releaseMs_;
+    const int firstRepeatMs_;
 
     StatusReading status_;
     bool fresh_ = false;        // the last status poll succeeded
@@ -118,6 +131,7 @@ class Pendant {
     int lastKeyAxis_ = -1;
     int lastKeyDirection_ = 0;
     Clock::time_point lastKeyAt_{};
+    bool keyRepeats_ = false;  // the last jog key has repeated since it was pressed
     bool waitForRelease_ = false;
 
     bool confirmHoming_ = false;

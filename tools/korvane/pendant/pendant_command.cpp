@@ -1,6 +1,11 @@
 // pendant: a full-screen terminal pendant that jogs the machine from the keyboard.
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
+
+#ifdef __linux__
+#include <linux/kd.h>
+#endif
 
 #include <algorithm>
 #include <chrono>
@@ -22,6 +27,27 @@ namespace korvane::tool {
 namespace {
 
 using Clock = Pendant::Clock;
+
+// The keyboard's delay before its first repeat, when the terminal is a Linux console: the
+// request reads the rate without changing it when both values are zero. A terminal emulator,
+// tmux or SSH gives its program no such thing (the keyboard belongs to another machine or
+// program), and neither does a console that refuses the request: 0 then.
+int consoleRepeatDelayMs(int fd) {
+#ifdef KDKBDREP
+    kbd_repeat rate{};
+    if (ioctl(fd, KDKBDREP, &rate) == 0 && rate.delay > 0) return rate.delay;
+#else
+    (void)fd;
+#endif
+    return 0;
+}
+
+// --first-repeat-ms when given; otherwise the console's delay with a margin, or the default.
+int firstRepeatMs(int given) {
+    if (given > 0) return given;
+    const int delay = consoleRepeatDelayMs(STDIN_FILENO);
+    return delay > 0 ? delay + kFirstRepeatMarginMs : kDefaultFirstRepeatMs;
+}
 
 // Runs the pendant until a way out; returns what ended it, for the line printed afterwards.
 std::string runLoop(Pendant& pendant, PendantScreen& screen, PendantSignals& signals,
@@ -67,6 +93,7 @@ int runPendant(const Invocation& call) {
     OptionReader read(call.args);
     const PortOptions options = readPortOptions(read);
     const int releaseMs = read.integer("--release-ms", kDefaultReleaseMs, 50, 2000);
+    const int firstRepeatGiven = read.integer("--first-repeat-ms", 0, 50, 3000);
     if (read.failed()) return call.usageError(read.error());
     Console& console = call.console;
     if (isatty(STDIN_FILENO) != 1 || isatty(STDOUT_FILENO) != 1) {
@@ -94,7 +121,7 @@ int runPendant(const Invocation& call) {
             console.error(problem);
             return kExitUsage;
         }
-        Pendant pendant(connection.handle(), releaseMs);
+        Pendant pendant(connection.handle(), releaseMs, firstRepeatMs(firstRepeatGiven));
         const std::string title = "korvane pendant  " + options.port;
 
         reason = runLoop(pendant, screen, signals, title);

@@ -156,7 +156,8 @@ void PendantScreen::draw(const Pendant& pendant, const std::string& title) {
     const bool hold = pendant.mode() == JogMode::Hold;
     put(8, 0, "Mode");
     put(8, 10,
-        hold ? "hold to jog (stops " + std::to_string(pendant.releaseMs()) + " ms after release)"
+        hold ? "hold to jog (release " + std::to_string(pendant.releaseMs()) +
+                   " ms, first repeat " + std::to_string(pendant.firstRepeatMs()) + " ms)"
              : "step jog (one step per press)",
         A_BOLD);
     put(9, 0, "Speed");
