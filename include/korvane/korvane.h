@@ -34,6 +34,12 @@
  * A line command is also held back while the machine slows down after a jog cancel: a
  * controller reads no line before it stands, and would run it afterwards.
  *
+ * Controller errors and alarms: where a message quotes the controller's "error:N" or
+ * "ALARM:N" line, a listed N is followed by its meaning in brackets, for example
+ * "Firmware error: error:15 (the jog would travel outside the machine's soft limits)"; the
+ * quoted line comes first, so a match on the text before the brackets keeps working. Numbers
+ * the library does not list (newer controllers send more) and any other line stay bare.
+ *
  * Numbers: positions, distances and settings are sent with three decimals ("%.3f", the
  * nearest decimal to the float's exact value) and feeds as whole numbers truncated toward
  * zero. The decimal separator is always '.', whatever locale the host has set.
@@ -332,14 +338,18 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_Resume(DeviceHandle handle);
  * Home report when the cycle ends, whenever that is). Reports before Home are passed over,
  * since the first poll may be answered before the controller read the homing command; an
  * "ALARM:" line, which a controller prints when it falls into Alarm, ends the wait at once
- * with KORVANE_FIRMWARE_ERROR and "Homing failed: alarm state" (the input was discarded just
- * before the command, so the alarm came after it).
+ * with KORVANE_FIRMWARE_ERROR and "Homing failed: alarm state: <the ALARM line>" (the input
+ * was discarded just before the command, so the alarm came after it), for example "Homing
+ * failed: alarm state: ALARM:9 (homing failed: no limit switch was found within the search
+ * distance)". A cycle that ends in the Alarm state without such a line gives "Homing failed:
+ * alarm state" alone.
  *
  * @return KORVANE_SUCCESS; KORVANE_INVALID_HANDLE; KORVANE_VELOCITY_ACTIVE;
  *         KORVANE_INVALID_ARGUMENT (axis outside -1..5); KORVANE_NOT_CONNECTED;
  *         KORVANE_WRITE_FAILED ("Serial write failed for: $H..");
  *         KORVANE_FIRMWARE_ERROR ("Homing error: <line>", or "Homing failed: alarm state"
- *         when the cycle ended in Alarm); KORVANE_TIMEOUT ("Homing timeout", after 30 s).
+ *         and the alarm line when the cycle ended in Alarm);
+ *         KORVANE_TIMEOUT ("Homing timeout", after 30 s).
  */
 KORVANE_API ResultCode KORVANE_CALL Korvane_Home(DeviceHandle handle, int32_t axis);
 
