@@ -84,7 +84,7 @@ typedef int32_t ResultCode;
 #define KORVANE_SUCCESS 0           /**< The call did what it was asked. */
 #define KORVANE_NOT_CONNECTED 1     /**< The connection's port is not open. No message. */
 #define KORVANE_ALREADY_CONNECTED 2 /**< Reserved; no export returns it. */
-#define KORVANE_PORT_OPEN_FAILED 3  /**< Opening or configuring the serial port failed. */
+#define KORVANE_PORT_OPEN_FAILED 3  /**< Opening the port failed; see Korvane_Connect for why. */
 #define KORVANE_WRITE_FAILED 4      /**< A write to the port failed or was short. */
 #define KORVANE_TIMEOUT 5           /**< No conclusive reply within the time limit. */
 #define KORVANE_VELOCITY_ACTIVE 6   /**< Refused: velocity mode runs on this connection. */
@@ -143,7 +143,35 @@ typedef int32_t MachineState;
  *         are refused (they are read back: a driver that took only some of them fails too);
  *         KORVANE_TIMEOUT when the port opened but no status report came within 3000 ms
  *         (also for an error reply or a failed probe write); the port is closed again.
- *         A failed connect hands out no handle, so it leaves no message to read.
+ *
+ * A failed connect hands out no handle: its message is read with Korvane_GetLastError(NULL)
+ * on the thread that called Korvane_Connect, and stays until that thread's next connect.
+ * KORVANE_RESOURCE_FAILURE leaves "Out of memory for the connection", KORVANE_TIMEOUT
+ * "Timeout waiting for a controller: no status report within 3000 ms; check the cable, the
+ * port and the baud rate", and KORVANE_PORT_OPEN_FAILED "Port open failed: <port>: <why>" and,
+ * when a system call failed, its error code in a last part that programs may parse:
+ * " (errno N)" on Linux, " (Windows error N)" on Windows (the message always ends with it;
+ * a long port name is shortened to "..." and its end so that nothing is cut). <port> is the
+ * path opened on Linux and the name given on Windows. <why> is one of:
+ *   "no such port"                                  (errno ENOENT, ENOTDIR, ENXIO, ENODEV;
+ *                                                    Windows error 2, 3, 123, 161 or 55)
+ *   "in use: another program or connection holds it" (errno EWOULDBLOCK from the lock every
+ *                                                    connection takes, or EBUSY; Windows
+ *                                                    error 5, 32 or 170)
+ *   "permission denied; join the group '<group>' and log in again" (errno EACCES or EPERM,
+ *                                                    when the device is open to a group other
+ *                                                    than root's), otherwise
+ *   "permission denied; ask for read and write access to it"
+ *   "not a serial device"                           (errno ENOTTY, /dev/null for example;
+ *                                                    Windows: the error of GetCommState)
+ *   "<baud> baud refused"                           (the error of tcsetattr or SetCommState;
+ *                                                    no code for a rate Linux does not offer
+ *                                                    or one below 1)
+ *   "the driver did not keep <baud> baud, 8N1 without flow control" (read back differently)
+ *   "the driver refused the read and write time-outs" (Windows)
+ *   or the system's own words for any other error, with its code.
+ * A name that is empty, not valid Unicode or too long for a path gives "Port open failed: the
+ * port name is empty, not valid Unicode, or too long", without a code.
  */
 KORVANE_API ResultCode KORVANE_CALL Korvane_Connect(const wchar_t* portName, int32_t baudRate,
                                                     DeviceHandle* outHandle);
@@ -164,7 +192,9 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_Disconnect(DeviceHandle handle);
  * The text is copied (at most 255 characters) into a buffer of the calling thread and stays
  * valid until the same thread calls Korvane_GetLastError again. Never returns null.
  *
- * @return the message; "Invalid handle" for a null handle.
+ * @return the message; for a null handle, the message of the calling thread's most recent
+ *         Korvane_Connect if that failed with 3, 5 or 10 (see Korvane_Connect), otherwise
+ *         "Invalid handle".
  */
 KORVANE_API const char* KORVANE_CALL Korvane_GetLastError(DeviceHandle handle);
 
