@@ -22,7 +22,7 @@ static const char* state_name(int32_t state) {
 }
 
 /* Opens the port (a path, or a name under /dev/) and proves that a controller answers.
- * A failed connect hands out no handle, so its result code is all there is to report. */
+ * A failed connect hands out no handle; Korvane_GetLastError(NULL) tells why it failed. */
 static int connect_port(const char* port, DeviceHandle* device) {
     wchar_t wide[512];
     const size_t length = mbstowcs(wide, port, sizeof wide / sizeof wide[0]);
@@ -32,9 +32,9 @@ static int connect_port(const char* port, DeviceHandle* device) {
     }
     const ResultCode result = Korvane_Connect(wide, BAUD_RATE, device);
     if (result == KORVANE_PORT_OPEN_FAILED) {
-        fprintf(stderr,
-                "homing: cannot open %s: no such port, in use, or no permission (result %d)\n",
-                port, (int)result);
+        /* No handle came back: the library keeps the reason for this thread, read with a
+         * null handle: "Port open failed: <port>: no such port (errno 2)" and the like. */
+        fprintf(stderr, "homing: %s (result %d)\n", Korvane_GetLastError(NULL), (int)result);
     } else if (result == KORVANE_TIMEOUT) {
         fprintf(stderr, "homing: no controller answered on %s within 3 s (result %d)\n", port,
                 (int)result);

@@ -333,7 +333,7 @@ for example in status jog velocity homing; do
     run "$example-missing" 10 "$program" /dev/korvane-no-such-port
     check "$example on a missing port: exit 1, one line" \
         same "$status $(lines "$err") ${err%%: no such port*}" \
-        "1 1 $example: cannot open /dev/korvane-no-such-port"
+        "1 1 $example: Port open failed: /dev/korvane-no-such-port"
     run "$example-silent" 20 "$program" "$work/silent"
     check "$example where no controller answers: exit 1 after ${seconds}s, one line" \
         same "$status $(lines "$err") $([[ $seconds -le 10 ]] && echo prompt) ${err%% within*}" \
@@ -357,8 +357,8 @@ else
     check "korvane as nobody: says how to join the group" \
         contains "$err" "is open to group 'dialout', which you are not in: run \`sudo usermod -aG dialout \$USER\`"
     run denied-example 20 "${as_nobody[@]}" "$work/cmake-build/status" "$device"
-    check "status example as nobody: exit 1, one line naming permission" \
-        same "$status $(lines "$err") $([[ $err == *"no permission"* ]] && echo named)" "1 1 named"
+    check "status example as nobody: exit 1, one line naming permission and the group" \
+        same "$status $(lines "$err") $([[ $err == *"permission denied; join the group 'dialout'"* ]] && echo named)" "1 1 named"
     run allowed 20 setpriv --reuid=nobody --regid=nogroup --groups=dialout -- \
         "$prefix/bin/korvane" status --port "$device"
     check "korvane as nobody in group dialout: the advice works (exit 0, Idle)" \

@@ -102,13 +102,15 @@ TEST_F(Exchange, OkWithoutReportTimesOutInTheFollowUpQuery) {
 TEST_F(Exchange, ErrorLinesFailWithTheWholeLine) {
     controller.answer("error:9\r\n", "error:22\r\n");
     EXPECT_EQ(exchange(link, "$X", &report, 500), KORVANE_FIRMWARE_ERROR);
-    EXPECT_EQ(link.lastError, "Firmware error: error:22");
+    EXPECT_EQ(link.lastError, "Firmware error: error:22 (no feed rate has been set)");
     EXPECT_EQ(exchange(link, "?", &report, 500), KORVANE_FIRMWARE_ERROR);
-    EXPECT_EQ(link.lastError, "Firmware error: error:9");
+    EXPECT_EQ(link.lastError,
+              "Firmware error: error:9 (motion commands are locked out during an alarm or a jog)");
 
     controller.answerLines("ok\r\n");  // the error comes in answer to the follow-up query
     EXPECT_EQ(exchange(link, "$Y", &report, 500), KORVANE_FIRMWARE_ERROR);
-    EXPECT_EQ(link.lastError, "Firmware error: error:9");
+    EXPECT_EQ(link.lastError,
+              "Firmware error: error:9 (motion commands are locked out during an alarm or a jog)");
 }
 
 TEST_F(Exchange, SilenceTimesOutAfterTheLimit) {
@@ -187,7 +189,8 @@ TEST_F(Exchange, StaleVerdictsSettleNoCommand) {
     std::this_thread::sleep_for(milliseconds(50));
     controller.answer("<Idle>\r\n", "error:9\r\n");
     EXPECT_EQ(exchange(link, "$X", &report, 500), KORVANE_FIRMWARE_ERROR);
-    EXPECT_EQ(link.lastError, "Firmware error: error:9");
+    EXPECT_EQ(link.lastError,
+              "Firmware error: error:9 (motion commands are locked out during an alarm or a jog)");
 
     controller.send("error:3\r\n");
     std::this_thread::sleep_for(milliseconds(50));

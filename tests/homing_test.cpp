@@ -121,7 +121,8 @@ INSTANTIATE_TEST_SUITE_P(Axes, HomingCommand,
 TEST_F(Homing, ErrorLineEndsTheWaitInEitherState) {
     script(test::reply("error:22\r\n"), {});
     EXPECT_EQ(Korvane_Home(handle, 0), KORVANE_FIRMWARE_ERROR);
-    EXPECT_STREQ(Korvane_GetLastError(handle), "Homing error: error:22");
+    EXPECT_STREQ(Korvane_GetLastError(handle),
+                 "Homing error: error:22 (no feed rate has been set)");
 
     controller.clear();
     script(test::reply("ok\r\n"), {test::reply("<Home>\r\n"), test::reply("error:45 (x)\r\n")});
@@ -206,8 +207,32 @@ TEST_F(Homing, AlarmLineEndsTheWait) {
     const auto start = test::Clock::now();
     EXPECT_EQ(Korvane_Home(handle, KORVANE_AXIS_ALL), KORVANE_FIRMWARE_ERROR);
     EXPECT_LT(test::msSince(start), 5000);
-    EXPECT_STREQ(Korvane_GetLastError(handle), "Homing failed: alarm state");
+    EXPECT_STREQ(Korvane_GetLastError(handle),
+                 "Homing failed: alarm state: ALARM:6 (homing failed: the cycle was reset)");
     EXPECT_TRUE(feedHoldWrites()) << "no report ended the cycle: the cache is unchanged";
+}
+
+// The alarm line says why the cycle failed, and the message passes that on; an alarm line from
+// before the cycle is no reason for this failure and is not quoted.
+TEST_F(Homing, AlarmMessageQuotesOnlyTheCyclesOwnAlarmLine) {
+    controller.respond(nullptr);
+    controller.answerQueries("ALARM:1\r\n<Alarm>\r\n");
+    std::int32_t state = 0;
+    ASSERT_EQ(Korvane_GetState(handle, &state), KORVANE_SUCCESS);
+    controller.clear();
+    script(test::reply("ok\r\n"), {test::reply("<Home>\r\n"), test::reply("<Alarm>\r\n")});
+    EXPECT_EQ(Korvane_Home(handle, 0), KORVANE_FIRMWARE_ERROR);
+    EXPECT_STREQ(Korvane_GetLastError(handle), "Homing failed: alarm state");
+
+    script(test::reply("ok\r\n"), {test::reply("<Home>\r\n"), test::reply("ALARM:9\r\n")});
+    EXPECT_EQ(Korvane_Home(handle, 0), KORVANE_FIRMWARE_ERROR);
+    const std::string explained = Korvane_GetLastError(handle);
+    EXPECT_EQ(explained.rfind("Homing failed: alarm state: ALARM:9 (", 0), 0u) << explained;
+    EXPECT_NE(explained.find("no limit switch"), std::string::npos) << explained;
+
+    script(test::reply("ok\r\n"), {test::reply("<Home>\r\n"), test::reply("ALARM:42\r\n")});
+    EXPECT_EQ(Korvane_Home(handle, 0), KORVANE_FIRMWARE_ERROR);
+    EXPECT_STREQ(Korvane_GetLastError(handle), "Homing failed: alarm state: ALARM:42");
 }
 
 TEST_F(Homing, EarlierInputIsDiscarded) {

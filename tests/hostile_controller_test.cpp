@@ -519,7 +519,8 @@ TEST_F(Hostile, ErrorSplitAtEveryByte) {
         answerWith(splitAt(error, k, 250), {});
         int32_t state = kUntouchedState;
         EXPECT_EQ(stateQuery(&state), KORVANE_FIRMWARE_ERROR);
-        EXPECT_EQ(lastError(), "Firmware error: error:3");
+        EXPECT_EQ(lastError(),
+                  "Firmware error: error:3 (the $ command is not recognised or not supported)");
     }
 }
 

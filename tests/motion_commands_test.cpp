@@ -34,7 +34,9 @@ class MotionCommands : public test::ConnectedController {
         controller.answerQueries("error:9\r\n");
         std::int32_t state = 0;
         ASSERT_EQ(Korvane_GetState(handle, &state), KORVANE_FIRMWARE_ERROR);
-        ASSERT_STREQ(Korvane_GetLastError(handle), "Firmware error: error:9");
+        ASSERT_STREQ(
+            Korvane_GetLastError(handle),
+            "Firmware error: error:9 (motion commands are locked out during an alarm or a jog)");
         controller.answerQueries("<Idle|MPos:0.000,0.000,0.000>\r\n");
     }
 
@@ -223,7 +225,8 @@ TEST_F(MotionCommands, ErrorOnFirstRangeLineStopsTheSecond) {
                                                                            : "ok\r\n");
     });
     EXPECT_EQ(Korvane_SetSoftLimitRange(handle, 1, 100.0f, 5.0f), KORVANE_FIRMWARE_ERROR);
-    EXPECT_STREQ(Korvane_GetLastError(handle), "Firmware error: error:5");
+    EXPECT_STREQ(Korvane_GetLastError(handle),
+                 "Firmware error: error:5 (homing is disabled in the controller's settings)");
     // The empty line clears the error a controller latches, which would refuse the next line.
     EXPECT_EQ(inputsBeforeFence(), (Inputs{"$axes/y/max_travel_mm=100.000", ""}));
 }
@@ -234,7 +237,9 @@ TEST_F(MotionCommands, ErrorOnSecondRangeLineIsTheResult) {
         return test::reply(in.line.find("homing") != std::string::npos ? "error:6\r\n" : "ok\r\n");
     });
     EXPECT_EQ(Korvane_SetSoftLimitRange(handle, 1, 100.0f, 5.0f), KORVANE_FIRMWARE_ERROR);
-    EXPECT_STREQ(Korvane_GetLastError(handle), "Firmware error: error:6");
+    EXPECT_STREQ(Korvane_GetLastError(handle),
+                 "Firmware error: error:6 (the step pulse time is below the minimum the controller "
+                 "accepts)");
     EXPECT_EQ(inputsBeforeFence(),
               (Inputs{"$axes/y/max_travel_mm=100.000", "?", "$axes/y/homing/mpos_mm=5.000", ""}));
 }
@@ -321,7 +326,9 @@ TEST_F(MotionCommands, SuccessLeavesAnEarlierMessage) {
     EXPECT_EQ(Korvane_JogRel(handle, 0, 1.0f, 100.0f), KORVANE_SUCCESS);
     EXPECT_EQ(Korvane_EnableSoftLimits(handle, 0, 1), KORVANE_SUCCESS);
     EXPECT_EQ(Korvane_Resume(handle), KORVANE_SUCCESS);
-    EXPECT_STREQ(Korvane_GetLastError(handle), "Firmware error: error:9");
+    EXPECT_STREQ(
+        Korvane_GetLastError(handle),
+        "Firmware error: error:9 (motion commands are locked out during an alarm or a jog)");
 }
 
 TEST_F(MotionCommands, UnpluggedControllerFailsWrites) {

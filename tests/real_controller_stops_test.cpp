@@ -301,7 +301,8 @@ TEST_F(RealControllerStops, RefusedVelocityLineIsReportedByTheStop) {
     ASSERT_EQ(Korvane_VelocityStart(handle_, 0, 600.0f), 0);
     ASSERT_TRUE(eventually([&] { return !velocityModeRuns(); }));
     EXPECT_EQ(Korvane_VelocityStop(handle_), KORVANE_FIRMWARE_ERROR);
-    EXPECT_EQ(lastError(), "Firmware error: error:15");
+    EXPECT_EQ(lastError(),
+              "Firmware error: error:15 (the jog would travel outside the machine's soft limits)");
     EXPECT_TRUE(staysAtRest(200ms));
 }
 
@@ -312,7 +313,8 @@ TEST_F(RealControllerStops, RefusedVelocityLineIsReportedByTheNextStart) {
     ASSERT_TRUE(eventually([&] { return !velocityModeRuns(); }));
     const std::size_t linesBefore = sim_->receivedLines().size();
     EXPECT_EQ(Korvane_VelocityStart(handle_, 0, 600.0f), KORVANE_FIRMWARE_ERROR);
-    EXPECT_EQ(lastError(), "Firmware error: error:15");
+    EXPECT_EQ(lastError(),
+              "Firmware error: error:15 (the jog would travel outside the machine's soft limits)");
     // That start started nothing.
     EXPECT_FALSE(velocityModeRuns());
     std::this_thread::sleep_for(300ms);
@@ -397,7 +399,8 @@ TEST_F(RealControllerStops, ALateOkIsNotTakenForTheNextCommand) {
     sim_->setLineParseDelayMs(5);
     EXPECT_TRUE(eventually([&] { return sim_->unreadLines() == 0; }));
     EXPECT_EQ(Korvane_JogAbs(handle_, 0, 500.0f, 600.0f), KORVANE_FIRMWARE_ERROR) << lastError();
-    EXPECT_EQ(lastError(), "Firmware error: error:15");
+    EXPECT_EQ(lastError(),
+              "Firmware error: error:15 (the jog would travel outside the machine's soft limits)");
 }
 
 TEST_F(RealControllerStops, AValidJogAfterARefusalIsAcceptedWhereErrorsLatch) {

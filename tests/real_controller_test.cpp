@@ -117,7 +117,9 @@ TEST_F(RealController, AStaleReportSettlesNoCommand) {
         SCOPED_TRACE(i);
         ASSERT_EQ(Korvane_Home(handle_, KORVANE_AXIS_ALL), 0) << lastError();
         EXPECT_EQ(Korvane_JogAbs(handle_, 0, -500.0f, 600.0f), KORVANE_FIRMWARE_ERROR);
-        EXPECT_EQ(lastError(), "Firmware error: error:15");
+        EXPECT_EQ(
+            lastError(),
+            "Firmware error: error:15 (the jog would travel outside the machine's soft limits)");
     }
 }
 
@@ -142,7 +144,8 @@ TEST_F(RealController, QuietHomingFailureEndsTheWaitAtOnce) {
     connect(options);
     const auto start = Clock::now();
     EXPECT_EQ(Korvane_Home(handle_, KORVANE_AXIS_ALL), KORVANE_FIRMWARE_ERROR);
-    EXPECT_EQ(lastError(), "Homing failed: alarm state");
+    EXPECT_EQ(lastError(),
+              "Homing failed: alarm state: ALARM:6 (homing failed: the cycle was reset)");
     EXPECT_LT(Clock::now() - start, 10s);
     EXPECT_EQ(state(), KORVANE_STATE_ALARM);
 }

@@ -139,7 +139,8 @@ TEST_F(SimEndToEnd, EmergencyStopLeavesAlarmUntilTheMachineIsHomed) {
     EXPECT_EQ(position(0), stopped);
 
     EXPECT_EQ(Korvane_JogRel(handle_, 0, 1.0f, 600.0f), KORVANE_FIRMWARE_ERROR);
-    EXPECT_EQ(lastError(), "Firmware error: error:9");
+    EXPECT_EQ(lastError(),
+              "Firmware error: error:9 (motion commands are locked out during an alarm or a jog)");
 
     ASSERT_EQ(Korvane_Home(handle_, KORVANE_AXIS_ALL), 0) << lastError();
     EXPECT_EQ(state(), KORVANE_STATE_IDLE);
@@ -164,7 +165,8 @@ TEST_F(SimEndToEnd, HomingMovesAxesToTheirHomingPositionsOrEndsInAlarm) {
 
     sim_->setHomingFails(true);
     EXPECT_EQ(Korvane_Home(handle_, 0), KORVANE_FIRMWARE_ERROR);
-    EXPECT_EQ(lastError(), "Homing failed: alarm state");
+    EXPECT_EQ(lastError(),
+              "Homing failed: alarm state: ALARM:6 (homing failed: the cycle was reset)");
     EXPECT_EQ(state(), KORVANE_STATE_ALARM);
 
     sim_->setHomingFails(false);
@@ -198,7 +200,8 @@ TEST_F(SimEndToEnd, SettingsAreStoredAndSoftLimitsRefuseJogsBeyondThem) {
     EXPECT_DOUBLE_EQ(sim_->axisSettings(0).maxTravelMm, 100.0);
 
     EXPECT_EQ(Korvane_JogAbs(handle_, 0, 150.0f, 6000.0f), KORVANE_FIRMWARE_ERROR);
-    EXPECT_EQ(lastError(), "Firmware error: error:15");
+    EXPECT_EQ(lastError(),
+              "Firmware error: error:15 (the jog would travel outside the machine's soft limits)");
     EXPECT_EQ(state(), KORVANE_STATE_IDLE);
 
     ASSERT_EQ(Korvane_JogAbs(handle_, 0, 50.0f, 6000.0f), 0);

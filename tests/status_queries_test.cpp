@@ -172,7 +172,8 @@ TEST_F(StatusQueries, ErrorLineFailsEveryQueryAndLeavesOutputsAlone) {
     EXPECT_EQ(Korvane_GetSpeed(handle, &out.feed), KORVANE_FIRMWARE_ERROR);
     EXPECT_EQ(Korvane_GetLimits(handle, out.limits), KORVANE_FIRMWARE_ERROR);
     EXPECT_TRUE(out.untouched());
-    EXPECT_STREQ(Korvane_GetLastError(handle), "Firmware error: error:20");
+    EXPECT_STREQ(Korvane_GetLastError(handle),
+                 "Firmware error: error:20 (an unsupported or invalid G-code command)");
 }
 
 TEST_F(StatusQueries, NoReportTimesOutAfterAboutHalfASecond) {
@@ -262,7 +263,8 @@ TEST_F(StatusQueries, UuidErrorLineFailsAndLeavesBufferAlone) {
     char buffer[8] = "keep";
     EXPECT_EQ(Korvane_GetDeviceUUID(handle, buffer, sizeof buffer), KORVANE_FIRMWARE_ERROR);
     EXPECT_STREQ(buffer, "keep");
-    EXPECT_STREQ(Korvane_GetLastError(handle), "Firmware error: error:3");
+    EXPECT_STREQ(Korvane_GetLastError(handle),
+                 "Firmware error: error:3 (the $ command is not recognised or not supported)");
     // A controller that latches the error would refuse the next line too; the empty line
     // clears it.
     EXPECT_TRUE(controller.waitForLine("", 1000ms));

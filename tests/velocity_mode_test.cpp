@@ -323,7 +323,9 @@ TEST_F(VelocityMode, LineRefusedAfterARateChangeEndsVelocityMode) {
     EXPECT_EQ(jogLines().size(), 2u);
 
     EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_FIRMWARE_ERROR);
-    EXPECT_STREQ(Korvane_GetLastError(handle), "Firmware error: error:8");
+    EXPECT_STREQ(
+        Korvane_GetLastError(handle),
+        "Firmware error: error:8 (the $ command is only accepted while the machine is Idle)");
     EXPECT_EQ(Korvane_VelocityStop(handle), KORVANE_SUCCESS);
     // The refusal's latched error is cleared with an empty line; nothing was left to cancel.
     EXPECT_EQ(withoutQueries(inputsBeforeFence()), (Inputs{kLine600, "0x85", kLineMinus600, ""}));

@@ -136,6 +136,11 @@ TEST_F(WindowsDll, ConnectFailsOnMissingAndSilentPorts) {
     const int probeMs = std::atoi(run.value("probe_ms").c_str());
     EXPECT_GE(probeMs, 2900) << run.output;
     EXPECT_LT(probeMs, 15000) << run.output;
+    // Windows reports a COM port that nothing is mapped to as a missing file (error 2).
+    EXPECT_EQ(run.value("open_error"), "Port open failed: COM300: no such port (Windows error 2)")
+        << run.output;
+    EXPECT_EQ(run.value("timeout_error").rfind("Timeout waiting for a controller: ", 0), 0u)
+        << run.output;
 }
 
 TEST_F(WindowsDll, QueriesCarryValuesAcrossTheDllBoundary) {

@@ -34,6 +34,12 @@
  * A line command is also held back while the machine slows down after a jog cancel: a
  * controller reads no line before it stands, and would run it afterwards.
  *
+ * Controller errors and alarms: where a message quotes the controller's "error:N" or
+ * "ALARM:N" line, a listed N is followed by its meaning in brackets, for example
+ * "Firmware error: error:15 (the jog would travel outside the machine's soft limits)"; the
+ * quoted line comes first, so a match on the text before the brackets keeps working. Numbers
+ * the library does not list (newer controllers send more) and any other line stay bare.
+ *
  * Numbers: positions, distances and settings are sent with three decimals ("%.3f", the
  * nearest decimal to the float's exact value) and feeds as whole numbers truncated toward
  * zero. The decimal separator is always '.', whatever locale the host has set.
@@ -78,7 +84,7 @@ typedef int32_t ResultCode;
 #define KORVANE_SUCCESS 0           /**< The call did what it was asked. */
 #define KORVANE_NOT_CONNECTED 1     /**< The connection's port is not open. No message. */
 #define KORVANE_ALREADY_CONNECTED 2 /**< Reserved; no export returns it. */
-#define KORVANE_PORT_OPEN_FAILED 3  /**< Opening or configuring the serial port failed. */
+#define KORVANE_PORT_OPEN_FAILED 3  /**< Opening the port failed; see Korvane_Connect for why. */
 #define KORVANE_WRITE_FAILED 4      /**< A write to the port failed or was short. */
 #define KORVANE_TIMEOUT 5           /**< No conclusive reply within the time limit. */
 #define KORVANE_VELOCITY_ACTIVE 6   /**< Refused: velocity mode runs on this connection. */
@@ -162,8 +168,36 @@ typedef int32_t MachineState;
  *         are refused (they are read back: a driver that took only some of them fails too);
  *         KORVANE_TIMEOUT when the port opened but no status report came within 3000 ms
  *         (also for an error reply or a failed probe write); the port is closed again.
- *         A failed connect hands out no handle, so it leaves no message to read, not even
- *         for result 8.
+ *
+ * A failed connect hands out no handle: its message is read with Korvane_GetLastError(NULL)
+ * on the thread that called Korvane_Connect, and stays until that thread's next connect.
+ * KORVANE_INVALID_ARGUMENT leaves "Invalid portName: null (accepted: a non-null pointer)" (or
+ * outHandle), KORVANE_RESOURCE_FAILURE "Out of memory for the connection", KORVANE_TIMEOUT
+ * "Timeout waiting for a controller: no status report within 3000 ms; check the cable, the
+ * port and the baud rate", and KORVANE_PORT_OPEN_FAILED "Port open failed: <port>: <why>" and,
+ * when a system call failed, its error code in a last part that programs may parse:
+ * " (errno N)" on Linux, " (Windows error N)" on Windows (the message always ends with it;
+ * a long port name is shortened to "..." and its end so that nothing is cut). <port> is the
+ * path opened on Linux and the name given on Windows. <why> is one of:
+ *   "no such port"                                  (errno ENOENT, ENOTDIR, ENXIO, ENODEV;
+ *                                                    Windows error 2, 3, 123, 161 or 55)
+ *   "in use: another program or connection holds it" (errno EWOULDBLOCK from the lock every
+ *                                                    connection takes, or EBUSY; Windows
+ *                                                    error 5, 32 or 170)
+ *   "permission denied; join the group '<group>' and log in again" (errno EACCES or EPERM,
+ *                                                    when the device is open to a group other
+ *                                                    than root's), otherwise
+ *   "permission denied; ask for read and write access to it"
+ *   "not a serial device"                           (errno ENOTTY, /dev/null for example;
+ *                                                    Windows: the error of GetCommState)
+ *   "<baud> baud refused"                           (the error of tcsetattr or SetCommState;
+ *                                                    no code for a rate Linux does not offer
+ *                                                    or one below 1)
+ *   "the driver did not keep <baud> baud, 8N1 without flow control" (read back differently)
+ *   "the driver refused the read and write time-outs" (Windows)
+ *   or the system's own words for any other error, with its code.
+ * A name that is empty, not valid Unicode or too long for a path gives "Port open failed: the
+ * port name is empty, not valid Unicode, or too long", without a code.
  */
 KORVANE_API ResultCode KORVANE_CALL Korvane_Connect(const wchar_t* portName, int32_t baudRate,
                                                     DeviceHandle* outHandle);
@@ -184,7 +218,9 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_Disconnect(DeviceHandle handle);
  * The text is copied (at most 255 characters) into a buffer of the calling thread and stays
  * valid until the same thread calls Korvane_GetLastError again. Never returns null.
  *
- * @return the message; "Invalid handle" for a null handle.
+ * @return the message; for a null handle, the message of the calling thread's most recent
+ *         Korvane_Connect if that failed (see Korvane_Connect), otherwise
+ *         "Invalid handle".
  */
 KORVANE_API const char* KORVANE_CALL Korvane_GetLastError(DeviceHandle handle);
 
@@ -360,14 +396,18 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_Resume(DeviceHandle handle);
  * Home report when the cycle ends, whenever that is). Reports before Home are passed over,
  * since the first poll may be answered before the controller read the homing command; an
  * "ALARM:" line, which a controller prints when it falls into Alarm, ends the wait at once
- * with KORVANE_FIRMWARE_ERROR and "Homing failed: alarm state" (the input was discarded just
- * before the command, so the alarm came after it).
+ * with KORVANE_FIRMWARE_ERROR and "Homing failed: alarm state: <the ALARM line>" (the input
+ * was discarded just before the command, so the alarm came after it), for example "Homing
+ * failed: alarm state: ALARM:9 (homing failed: no limit switch was found within the search
+ * distance)". A cycle that ends in the Alarm state without such a line gives "Homing failed:
+ * alarm state" alone.
  *
  * @return KORVANE_SUCCESS; KORVANE_INVALID_HANDLE; KORVANE_VELOCITY_ACTIVE;
  *         KORVANE_INVALID_ARGUMENT (axis outside -1..5); KORVANE_NOT_CONNECTED;
  *         KORVANE_WRITE_FAILED ("Serial write failed for: $H..");
  *         KORVANE_FIRMWARE_ERROR ("Homing error: <line>", or "Homing failed: alarm state"
- *         when the cycle ended in Alarm); KORVANE_TIMEOUT ("Homing timeout", after 30 s).
+ *         and the alarm line when the cycle ended in Alarm);
+ *         KORVANE_TIMEOUT ("Homing timeout", after 30 s).
  */
 KORVANE_API ResultCode KORVANE_CALL Korvane_Home(DeviceHandle handle, int32_t axis);
 

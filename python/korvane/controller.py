@@ -7,7 +7,7 @@ import struct
 import weakref
 from ctypes import byref, c_float, c_int32, c_void_p
 from types import TracebackType
-from typing import Optional, Tuple, Type
+from typing import Any, Optional, Tuple, Type
 
 from . import _arguments, _library, errors
 from ._arguments import AxisLike, PortLike
@@ -47,7 +47,9 @@ class Controller:
 
         Raises:
             PortOpenError: the port is missing, held by another program (or another
-                Controller), not a serial device, or refuses the line settings.
+                Controller), not a serial device, or refuses the line settings; its message
+                says which, and its ``errno`` (Linux) or ``winerror`` (Windows) carries the
+                system's error code.
             ResponseTimeout: the port opened but no controller answered within 3 s.
             ResourceError: the connection could not be allocated.
             LibraryNotFoundError: the Korvane library cannot be loaded.
@@ -58,7 +60,7 @@ class Controller:
         handle = c_void_p()
         result = library.Korvane_Connect(self._port, self._baud, byref(handle))
         if result != Result.SUCCESS:
-            message = _connect_failure(result, self._port)
+            message = _connect_failure(library, result, self._port)
             raise errors.exception_for(result, "Korvane_Connect", message)
         assert handle.value is not None
         self._link = Connection(library, handle.value, repr(self))
@@ -346,8 +348,14 @@ def _single_to_float(value: float) -> float:
     return value
 
 
-def _connect_failure(result: int, port: str) -> str:
-    # A failed connect hands out no handle, so the library's message cannot be read.
+def _connect_failure(library: Any, result: int, port: str) -> str:
+    # A failed connect hands out no handle: the library keeps its message for a null handle on
+    # the thread that connected, which is this one. A library that keeps none answers
+    # "Invalid handle", and the texts below stand in.
+    raw = library.Korvane_GetLastError(None)
+    message = raw.decode("utf-8", "replace") if raw else ""
+    if message and message != "Invalid handle":
+        return message
     if result == Result.PORT_OPEN_FAILED:
         return f"Failed to open serial port {port!r}"
     if result == Result.TIMEOUT:

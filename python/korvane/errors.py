@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import re
 from typing import Any, Dict, Optional, Tuple, Type
 
 from .enums import Result
@@ -13,12 +14,12 @@ class KorvaneError(Exception):
     Attributes:
         code: the result code, a :class:`~korvane.Result` (an ``int``) for known codes.
         name: the code's name in the C header, for example ``"KORVANE_TIMEOUT"``.
-        message: the connection's last-error text for this failure, or a fixed text for the
-            results that leave none (not connected, invalid handle and the failures of
-            ``connect``); for a bad argument the refusal's text, also when the package
-            refused it before any call. When two threads fail on one connection at the same
-            moment, the library keeps one text per connection, so one of them may read the
-            other's message; the code is always the call's own.
+        message: the connection's last-error text for this failure (for ``connect``, the
+            text the library keeps for the connecting thread), or a fixed text for the results
+            that leave none (not connected, invalid handle); for a bad argument the refusal's
+            text, also when the package refused it before any call. When two threads fail on
+            one connection at the same moment, the library keeps one text per connection, so
+            one of them may read the other's message; the code is always the call's own.
         function: the library export that failed, for example ``"Korvane_GetState"``.
     """
 
@@ -44,7 +45,21 @@ class NotConnectedError(KorvaneError):
 
 
 class PortOpenError(KorvaneError, OSError):
-    """The serial port could not be opened or configured (result 3)."""
+    """The serial port could not be opened or configured (result 3).
+
+    The message says why: no such port, in use, permission denied (with the group to join on
+    Linux), not a serial device, or the rate refused.
+
+    Attributes:
+        errno: the Linux error number of the system call that failed (``errno.ENOENT`` for a
+            missing port, ``errno.EACCES`` for one the user may not open, ...), or ``None``.
+        winerror: the Windows error code of the call that failed (2 for a missing port, 5 for
+            one in use), or ``None``.
+    """
+
+    def __init__(self, code: int, message: str, function: str = "") -> None:
+        super().__init__(code, message, function)
+        self.errno, self.winerror = system_error_codes(message)
 
 
 class WriteError(KorvaneError, OSError):
@@ -103,6 +118,20 @@ _FIXED_TEXTS: Dict[int, str] = {
     Result.NOT_CONNECTED: "The connection is closed",
     Result.INVALID_HANDLE: "Invalid handle",
 }
+
+
+# The library ends a port-open message with the failed system call's code.
+_SYSTEM_CODE = re.compile(r"\((?:errno (\d+)|Windows error (\d+))\)\Z")
+
+
+def system_error_codes(message: str) -> Tuple[Optional[int], Optional[int]]:
+    """The ``(errno, winerror)`` a library message ends with: "(errno N)" on Linux, "(Windows
+    error N)" on Windows; ``None`` for the one it does not carry."""
+    found = _SYSTEM_CODE.search(message)
+    if found is None:
+        return None, None
+    posix, windows = found.groups()
+    return (int(posix) if posix else None), (int(windows) if windows else None)
 
 
 def _result_or_int(code: int) -> int:

@@ -1,6 +1,7 @@
 """Each exception class raised from a real library result."""
 
 import ctypes
+import errno
 import os
 import pickle
 import subprocess
@@ -21,10 +22,43 @@ def test_ports_that_cannot_be_opened_raise_port_open_errors(tmp_path: Path, sim)
     assert isinstance(missing.value, OSError)
     assert missing.value.code == Result.PORT_OPEN_FAILED
     assert missing.value.name == "KORVANE_PORT_OPEN_FAILED"
-    assert "no-such-port" in missing.value.message
+    # The library's own message, which says what went wrong, with the system's code.
+    assert missing.value.message.startswith(f"Port open failed: {tmp_path}/no-such-port: no such")
+    assert (missing.value.errno, missing.value.winerror) == (errno.ENOENT, None)
+
+    with pytest.raises(korvane.PortOpenError) as null:
+        korvane.connect("/dev/null")
+    assert "not a serial device" in null.value.message
+    assert null.value.errno == errno.ENOTTY
+
     with korvane.connect(sim.link):
-        with pytest.raises(korvane.PortOpenError):
+        with pytest.raises(korvane.PortOpenError) as held:
             korvane.connect(sim.link)  # held exclusively by the first connection
+    assert "in use" in held.value.message
+    assert held.value.errno == errno.EWOULDBLOCK
+
+
+def test_port_open_errors_carry_the_code_the_message_ends_with() -> None:
+    windows = errors.exception_for(
+        Result.PORT_OPEN_FAILED,
+        "Korvane_Connect",
+        "Port open failed: COM7: in use: another program or connection holds it (Windows error 5)",
+    )
+    assert (windows.errno, windows.winerror) == (None, 5)
+    linux = errors.exception_for(
+        Result.PORT_OPEN_FAILED,
+        "Korvane_Connect",
+        "Port open failed: /dev/x: no such port (errno 2)",
+    )
+    copy = pickle.loads(pickle.dumps(linux))  # as across a process pool
+    assert (copy.errno, copy.winerror) == (2, None)
+    # No system call failed, or the code is not at the end: nothing to carry.
+    for message in (
+        "Port open failed: /dev/ttyS0: 12345 baud refused",
+        "Port open failed: /dev/(errno 2)x: no such port",
+    ):
+        bare = errors.exception_for(Result.PORT_OPEN_FAILED, "Korvane_Connect", message)
+        assert (bare.errno, bare.winerror) == (None, None)
 
 
 def test_silence_and_slow_replies_raise_response_timeouts(start_sim) -> None:
@@ -70,7 +104,8 @@ def test_homing_that_ends_in_alarm_raises_firmware_error(start_sim) -> None:
     with korvane.connect(start_sim("--homing-fails", "--homing-ms", "200").link) as ctl:
         with pytest.raises(korvane.FirmwareError) as alarm:
             ctl.home("z")
-        assert alarm.value.message == "Homing failed: alarm state"
+        # The simulator's failed cycle ends with ALARM:6, which the message explains.
+        assert alarm.value.message.startswith("Homing failed: alarm state: ALARM:6 (")
         assert ctl.get_state() is korvane.State.ALARM
 
 

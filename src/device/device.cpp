@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/clock.h"
+#include "protocol/controller_codes.h"
 #include "protocol/exchange.h"
 #include "protocol/numbers.h"
 
@@ -211,7 +212,7 @@ std::int32_t Device::endVelocityLocked(bool hold) {
         result = confirmRest(*this, true);
     }
     if (refusal[0] != '\0' && result == KORVANE_SUCCESS) {
-        setLastError("Firmware error: %s", refusal);
+        setLastError("Firmware error: %s", ExplainedLine(refusal).c_str());
         result = KORVANE_FIRMWARE_ERROR;
     }
     return result;

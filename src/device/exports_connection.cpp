@@ -1,13 +1,17 @@
 // Opening and closing connections, the last-error text and the version.
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 
+#include "arguments/argument_rules.h"
 #include "device/device.h"
 #include "korvane/korvane.h"
 #include "platform/clock.h"
 #include "platform/deadline.h"
 #include "platform/thread_error_buffer.h"
 #include "protocol/exchange.h"
+#include "serial/port_open_failure.h"
 
 using namespace korvane;
 
@@ -108,12 +112,28 @@ extern "C" {
 
 KORVANE_API ResultCode KORVANE_CALL Korvane_Connect(const wchar_t* portName, int32_t baudRate,
                                                     DeviceHandle* outHandle) {
-    if (portName == nullptr || outHandle == nullptr) return KORVANE_INVALID_ARGUMENT;
+    char* message = threadConnectError();
+    message[0] = '\0';
+    if (portName == nullptr || outHandle == nullptr) {
+        rules::formatRefusal(message, kErrorTextSize,
+                             portName == nullptr ? "portName" : "outHandle", "null",
+                             rules::kNonNull);
+        return KORVANE_INVALID_ARGUMENT;
+    }
     // Every failure below discards the device, and with it anything it opened.
     std::unique_ptr<Device> device(new (std::nothrow) Device());
-    if (!device) return KORVANE_RESOURCE_FAILURE;
+    if (!device) {
+        std::snprintf(message, kErrorTextSize, "Out of memory for the connection");
+        return KORVANE_RESOURCE_FAILURE;
+    }
 
-    if (!device->port.open(portName, baudRate)) return KORVANE_PORT_OPEN_FAILED;
+    PortOpenFailure failure;
+    if (!device->port.open(portName, baudRate, &failure)) {
+        char text[kPortOpenMessageSize];
+        describePortOpenFailure(failure, text);
+        std::snprintf(message, kErrorTextSize, "%s", text);
+        return KORVANE_PORT_OPEN_FAILED;
+    }
     device->connected.store(true);
     device->port.purgeAll();
 
@@ -129,6 +149,10 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_Connect(const wchar_t* portName, int
     if (result != KORVANE_SUCCESS) {
         device->port.close();
         device->connected.store(false);
+        std::snprintf(message, kErrorTextSize,
+                      "Timeout waiting for a controller: no status report within %u ms; check "
+                      "the cable, the port and the baud rate",
+                      static_cast<unsigned>(kProbeTimeoutMs));
         return KORVANE_TIMEOUT;
     }
     *outHandle = toHandle(device.release());
@@ -142,8 +166,13 @@ KORVANE_API ResultCode KORVANE_CALL Korvane_Disconnect(DeviceHandle handle) {
 }
 
 KORVANE_API const char* KORVANE_CALL Korvane_GetLastError(DeviceHandle handle) {
-    if (handle == nullptr) return "Invalid handle";
     char* buffer = threadErrorBuffer();
+    if (handle == nullptr) {
+        const char* connectError = threadConnectError();
+        if (connectError[0] == '\0') return "Invalid handle";
+        std::memcpy(buffer, connectError, kErrorTextSize);
+        return buffer;
+    }
     toDevice(handle)->copyLastError(buffer);
     return buffer;
 }

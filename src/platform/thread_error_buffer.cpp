@@ -7,4 +7,9 @@ char* threadErrorBuffer() {
     return lastErrorBuffer;
 }
 
+char* threadConnectError() {
+    thread_local char connectError[kErrorTextSize] = {};
+    return connectError;
+}
+
 }  // namespace korvane

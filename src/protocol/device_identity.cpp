@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/deadline.h"
+#include "protocol/controller_codes.h"
 #include "protocol/exchange.h"
 #include "protocol/line_assembler.h"
 
@@ -39,7 +40,7 @@ std::int32_t queryDeviceUuid(Link& link, char* buffer, std::size_t length) {
             case ReplyKind::Error:
                 // Only the query's own refusal fails it; a late one pays an earlier line.
                 if (reply.paid.surplus || reply.paid.line != query || !reply.paid.first) continue;
-                link.setLastError("Firmware error: %s", reply.text);
+                link.setLastError("Firmware error: %s", ExplainedLine(reply.text).c_str());
                 link.wire().writeLine("", LineKind::Empty);  // clears a latched error
                 return KORVANE_FIRMWARE_ERROR;
             case ReplyKind::Other: {

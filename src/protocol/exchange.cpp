@@ -4,6 +4,7 @@
 
 #include "platform/clock.h"
 #include "platform/deadline.h"
+#include "protocol/controller_codes.h"
 
 namespace korvane {
 
@@ -49,7 +50,7 @@ std::int32_t queryOnce(Link& link, StatusReport* report, std::uint32_t timeoutMs
         if (reply.kind == ReplyKind::Error && reply.paid.surplus) {
             // The refusal answers the query: no report is coming for it.
             link.wire().writeOffQueries();
-            link.setLastError("Firmware error: %s", reply.text);
+            link.setLastError("Firmware error: %s", ExplainedLine(reply.text).c_str());
             return KORVANE_FIRMWARE_ERROR;
         }
     }
@@ -93,7 +94,7 @@ void bookLine(Link& link, Reply* reply) {
             if (reply->parsed) reply->note = link.wire().noteReport(reply->report);
             break;
         case ReplyKind::Other:
-            if (std::strncmp(line.line(), "ALARM:", 6) == 0) link.wire().noteAlarmLine();
+            if (std::strncmp(line.line(), "ALARM:", 6) == 0) link.wire().noteAlarmLine(line.line());
             break;
     }
 }
@@ -267,7 +268,8 @@ std::int32_t exchange(Link& link, const char* command, StatusReport* report,
         case Verdict::Accepted:
             return queryOnce(link, report, kStatusQueryTimeoutMs);
         case Verdict::Refused:
-            link.setLastError("Firmware error: %s", link.pendingLine().line());
+            link.setLastError("Firmware error: %s",
+                              ExplainedLine(link.pendingLine().line()).c_str());
             return KORVANE_FIRMWARE_ERROR;
         case Verdict::NoReply:
         case Verdict::Abandoned:

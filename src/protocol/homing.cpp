@@ -4,6 +4,7 @@
 
 #include "platform/clock.h"
 #include "platform/deadline.h"
+#include "protocol/controller_codes.h"
 #include "protocol/exchange.h"
 #include "protocol/line_assembler.h"
 
@@ -44,24 +45,38 @@ HomingWatch::Outcome HomingWatch::observe(const StatusReport& report) {
 
 namespace {
 
-// Ends the wait for one outcome: 0 or 7 with the message, or -1 to go on.
+// "Homing failed: alarm state", and when the controller said why in an "ALARM:" line during
+// the cycle, that line with its meaning: a user can act on "no limit switch was found", not
+// on a bare state.
+void reportAlarm(Link& link, bool alarmLineSeen) {
+    if (!alarmLineSeen) {
+        link.setLastError("Homing failed: alarm state");
+        return;
+    }
+    char line[Wire::kAlarmLineSize];
+    link.wire().lastAlarmLine(line);
+    link.setLastError("Homing failed: alarm state: %s", ExplainedLine(line).c_str());
+}
+
+// Ends the wait for one outcome: 0 or 7 with the message, or -1 to go on. alarmLineSeen: an
+// "ALARM:" line was booked since the cycle began.
 std::int32_t conclude(Link& link, HomingWatch& watch, HomingWatch::Outcome outcome,
-                      const char* line) {
+                      const char* line, bool alarmLineSeen) {
     switch (outcome) {
         case HomingWatch::Outcome::Continue:
             return -1;
         case HomingWatch::Outcome::Error:
-            link.setLastError("Homing error: %s", line);
+            link.setLastError("Homing error: %s", ExplainedLine(line).c_str());
             link.wire().writeLine("", LineKind::Empty);  // clears a latched error
             return KORVANE_FIRMWARE_ERROR;
         case HomingWatch::Outcome::Alarm:
             link.storeStatus(watch.report(), link.wire().epoch());
-            link.setLastError("Homing failed: alarm state");
+            reportAlarm(link, alarmLineSeen);
             return KORVANE_FIRMWARE_ERROR;
         case HomingWatch::Outcome::AlarmLine:
             // The same failure, told by the controller's message instead of a report; no
             // report came, so the cache keeps what it had.
-            link.setLastError("Homing failed: alarm state");
+            reportAlarm(link, true);
             return KORVANE_FIRMWARE_ERROR;
         case HomingWatch::Outcome::Homed:
             link.storeStatus(watch.report(), link.wire().epoch());
@@ -75,7 +90,9 @@ std::int32_t watchCycle(Link& link, std::uint64_t command) {
     const Deadline deadline(kHomingTimeoutMs);
     HomingWatch watch;
     std::uint64_t reportsSeen = wire.reportCount();
-    std::uint64_t alarmsSeen = wire.alarmLines();
+    const std::uint64_t alarmsBefore = wire.alarmLines();
+    std::uint64_t alarmsSeen = alarmsBefore;
+    auto alarmLineSeen = [&] { return wire.alarmLines() != alarmsBefore; };
     // What other readers took while the lock was let go counts as if read here.
     auto catchUp = [&]() -> HomingWatch::Outcome {
         HomingWatch::Outcome outcome = HomingWatch::Outcome::Continue;
@@ -120,11 +137,12 @@ std::int32_t watchCycle(Link& link, std::uint64_t command) {
                 outcome = watch.evaluate(reply.text);
                 alarmsSeen = wire.alarmLines();
             }
-            const std::int32_t result = conclude(link, watch, outcome, reply.text);
+            const std::int32_t result = conclude(link, watch, outcome, reply.text, alarmLineSeen());
             if (result >= 0) return result;
         }
         link.pauseIo(kHomingPauseMs);
-        const std::int32_t result = conclude(link, watch, catchUp(), "");
+        const HomingWatch::Outcome caughtUp = catchUp();
+        const std::int32_t result = conclude(link, watch, caughtUp, "", alarmLineSeen());
         if (result >= 0) return result;
     }
     link.setLastError("Homing timeout");

@@ -1,6 +1,8 @@
 #include "protocol/wire.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 #include "korvane/korvane.h"
 #include "platform/clock.h"
@@ -127,9 +129,10 @@ Wire::ReportNote Wire::noteReport(const StatusReport& report) {
     return note;
 }
 
-void Wire::noteAlarmLine() {
+void Wire::noteAlarmLine(const char* line) {
     std::lock_guard<std::mutex> lock(mutex_);
     ++alarmLines_;
+    std::snprintf(lastAlarmLine_, sizeof lastAlarmLine_, "%s", line);
 }
 
 bool Wire::owesReplies() {
@@ -229,6 +232,11 @@ StatusReport Wire::lastReport() {
 std::uint64_t Wire::alarmLines() {
     std::lock_guard<std::mutex> lock(mutex_);
     return alarmLines_;
+}
+
+void Wire::lastAlarmLine(char (&out)[kAlarmLineSize]) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::memcpy(out, lastAlarmLine_, sizeof out);
 }
 
 }  // namespace korvane

@@ -87,7 +87,8 @@ class Wire {
     Payment pay(bool ok, std::uint32_t now);
     // Books one status report with a known state.
     ReportNote noteReport(const StatusReport& report);
-    void noteAlarmLine();
+    // Books an "ALARM:" line; the last one is kept for the message of a failure it caused.
+    void noteAlarmLine(const char* line);
 
     // Some debt is unpaid.
     bool owesReplies();
@@ -128,6 +129,9 @@ class Wire {
     std::uint64_t lastHomeReport();
     StatusReport lastReport();
     std::uint64_t alarmLines();
+    // The last "ALARM:" line booked (cut to kAlarmLineSize - 1 characters); "" when none was.
+    static constexpr std::size_t kAlarmLineSize = 64;
+    void lastAlarmLine(char (&out)[kAlarmLineSize]);
 
   private:
     struct Debt {
@@ -166,6 +170,7 @@ class Wire {
     std::uint64_t lastHomeReport_ = 0;
     StatusReport lastReport_;
     std::uint64_t alarmLines_ = 0;
+    char lastAlarmLine_[kAlarmLineSize] = {};
 };
 
 }  // namespace korvane

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "serial/port_open_failure.h"
 #include "serial/read_ahead.h"
 
 namespace korvane {
@@ -29,8 +30,8 @@ class SerialPort {
 
     // Opens the port exclusively at baudRate, 8 data bits, no parity, one stop bit, no flow
     // control of any kind, and checks that the driver kept every one of those settings.
-    // False on any failure, with nothing left open.
-    bool open(const wchar_t* portName, std::int32_t baudRate);
+    // False on any failure, with nothing left open and, given failure, what went wrong.
+    bool open(const wchar_t* portName, std::int32_t baudRate, PortOpenFailure* failure = nullptr);
     // Releases the port; safe to call any number of times.
     void close();
     bool isOpen() const;

@@ -1,7 +1,9 @@
 // SerialPort on a POSIX terminal device (termios), including pseudo-terminals.
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,6 +14,7 @@
 
 #include "platform/clock.h"
 #include "serial/port_name.h"
+#include "serial/port_open_failure.h"
 #include "serial/serial_port.h"
 
 namespace korvane {
@@ -75,16 +78,109 @@ bool lineSettingsTook(const termios& actual, speed_t speed) {
            cfgetospeed(&actual) == speed;
 }
 
-bool configureLine(int fd, std::int32_t baudRate) {
-    termios tio{};
-    if (tcgetattr(fd, &tio) != 0) return false;  // not a terminal
-    speed_t speed{};
-    if (!baudToSpeed(baudRate, &speed)) return false;
-    makeRaw(&tio, speed);
-    if (tcsetattr(fd, TCSANOW, &tio) != 0) return false;
-    termios actual{};
-    return tcgetattr(fd, &actual) == 0 && lineSettingsTook(actual, speed);
+// The system's words for an error number, whichever strerror_r the C library has.
+[[maybe_unused]] const char* chosenText(int, const char* buffer) {
+    return buffer;  // XSI: the text is in the buffer
 }
+[[maybe_unused]] const char* chosenText(const char* text, const char*) {
+    return text;  // GNU: the text may be a static string instead
+}
+
+void setSystemFailure(PortOpenFailure* why, PortOpenProblem problem, int error) {
+    why->set(problem, PortOpenErrorSource::Errno, static_cast<unsigned long>(error));
+    char buffer[PortOpenFailure::kSystemTextChars] = {};
+    std::snprintf(why->systemText, sizeof why->systemText, "%s",
+                  chosenText(strerror_r(error, buffer, sizeof buffer), buffer));
+}
+
+// The group whose members may read and write the device, if joining it would help: not
+// root's group, and open to its group for both.
+void deviceGroup(const char* path, char (&group)[PortOpenFailure::kGroupChars]) {
+    struct stat device {};
+    if (stat(path, &device) != 0 || device.st_gid == 0) return;
+    if ((device.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP)) return;
+    struct group entry {};
+    struct group* found = nullptr;
+    char buffer[4096];
+    if (getgrgid_r(device.st_gid, &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr)
+        return;
+    std::snprintf(group, sizeof group, "%s", found->gr_name);
+}
+
+// Why open(2) failed on path, from its errno.
+void explainOpenError(const char* path, int error, PortOpenFailure* why) {
+    switch (error) {
+        case ENOENT:
+        case ENOTDIR:
+        case ENXIO:  // a device node whose hardware is gone
+        case ENODEV:
+            setSystemFailure(why, PortOpenProblem::NoSuchPort, error);
+            return;
+        case EBUSY:  // held exclusively (TIOCEXCL) by another program
+            setSystemFailure(why, PortOpenProblem::InUse, error);
+            return;
+        case EACCES:
+        case EPERM:
+            setSystemFailure(why, PortOpenProblem::PermissionDenied, error);
+            deviceGroup(path, why->group);
+            return;
+        default:
+            setSystemFailure(why, PortOpenProblem::Other, error);
+            return;
+    }
+}
+
+bool configureLine(int fd, std::int32_t baudRate, PortOpenFailure* why) {
+    termios tio{};
+    if (tcgetattr(fd, &tio) != 0) {
+        // ENOTTY: a file or another device that is no terminal, /dev/null say.
+        const int error = errno;
+        setSystemFailure(
+            why, error == ENOTTY ? PortOpenProblem::NotSerialDevice : PortOpenProblem::Other,
+            error);
+        return false;
+    }
+    speed_t speed{};
+    if (!baudToSpeed(baudRate, &speed)) {
+        why->set(PortOpenProblem::RateRefused, PortOpenErrorSource::None, 0);
+        return false;
+    }
+    makeRaw(&tio, speed);
+    if (tcsetattr(fd, TCSANOW, &tio) != 0) {
+        setSystemFailure(why, PortOpenProblem::RateRefused, errno);
+        return false;
+    }
+    termios actual{};
+    if (tcgetattr(fd, &actual) != 0) {
+        setSystemFailure(why, PortOpenProblem::SettingsNotKept, errno);
+        return false;
+    }
+    if (!lineSettingsTook(actual, speed)) {
+        why->set(PortOpenProblem::SettingsNotKept, PortOpenErrorSource::None, 0);
+        return false;
+    }
+    return true;
+}
+
+// Closes the descriptor it holds unless it was released.
+class OwnedFd {
+  public:
+    explicit OwnedFd(int fd) : fd_(fd) {}
+    ~OwnedFd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    OwnedFd(const OwnedFd&) = delete;
+    OwnedFd& operator=(const OwnedFd&) = delete;
+    int get() const { return fd_; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+
+  private:
+    int fd_;
+};
 
 // Waits for the events on fd until deadline (a tickCount32 value measured from start).
 bool waitFor(int fd, short events, std::uint32_t start, std::uint32_t budgetMs) {
@@ -101,18 +197,31 @@ bool waitFor(int fd, short events, std::uint32_t start, std::uint32_t budgetMs) 
 
 }  // namespace
 
-bool SerialPort::open(const wchar_t* portName, std::int32_t baudRate) {
+bool SerialPort::open(const wchar_t* portName, std::int32_t baudRate, PortOpenFailure* failure) {
+    PortOpenFailure unused;
+    PortOpenFailure* why = failure != nullptr ? failure : &unused;
+    why->baudRate = baudRate;
     char path[PATH_MAX];
-    if (!devicePathFromName(portName, path, sizeof path)) return false;
-
-    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    // flock refuses a second open from this process too, and stops root, unlike TIOCEXCL.
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !configureLine(fd, baudRate)) {
-        ::close(fd);
+    if (!devicePathFromName(portName, path, sizeof path)) {
+        why->set(PortOpenProblem::BadName, PortOpenErrorSource::None, 0);
         return false;
     }
-    handle_ = fd;
+    setFailurePort(why, path);
+
+    OwnedFd fd(::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0) {
+        explainOpenError(path, errno, why);
+        return false;
+    }
+    // flock refuses a second open from this process too, and stops root, unlike TIOCEXCL.
+    if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        setSystemFailure(
+            why, error == EWOULDBLOCK ? PortOpenProblem::InUse : PortOpenProblem::Other, error);
+        return false;
+    }
+    if (!configureLine(fd.get(), baudRate, why)) return false;
+    handle_ = fd.release();
     readAhead_.clear();
     return true;
 }

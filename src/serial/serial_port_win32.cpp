@@ -1,7 +1,10 @@
 // SerialPort on a Windows COM port: synchronous Win32 serial calls.
 #include <windows.h>
 
+#include <cstdio>
+
 #include "serial/port_name.h"
+#include "serial/port_open_failure.h"
 #include "serial/serial_port.h"
 
 namespace korvane {
@@ -95,21 +98,81 @@ bool lineSettingsTook(const DCB& actual, const DCB& wanted) {
            actual.fAbortOnError == wanted.fAbortOnError;
 }
 
-bool configureLine(HANDLE h, std::int32_t baudRate) {
-    if (baudRate <= 0) return false;
+void setSystemFailure(PortOpenFailure* why, PortOpenProblem problem, DWORD error) {
+    why->set(problem, PortOpenErrorSource::Windows, error);
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                       0, why->systemText, static_cast<DWORD>(sizeof why->systemText), nullptr);
+    // The system's sentences end with a full stop and CR LF, which do not belong mid-message.
+    std::size_t end = length < sizeof why->systemText ? length : 0;
+    while (end > 0 && (why->systemText[end - 1] == '\r' || why->systemText[end - 1] == '\n' ||
+                       why->systemText[end - 1] == '.' || why->systemText[end - 1] == ' ')) {
+        --end;
+    }
+    why->systemText[end] = '\0';
+}
+
+// Why CreateFile failed on a COM port, from its error code.
+void explainOpenError(DWORD error, PortOpenFailure* why) {
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_INVALID_NAME:
+        case ERROR_BAD_PATHNAME:
+        case ERROR_DEV_NOT_EXIST:
+            setSystemFailure(why, PortOpenProblem::NoSuchPort, error);
+            return;
+        // A COM port is opened exclusively; one that another program holds answers with
+        // "access denied", which is nearly always what that code means for a port.
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_BUSY:
+            setSystemFailure(why, PortOpenProblem::InUse, error);
+            return;
+        default:
+            setSystemFailure(why, PortOpenProblem::Other, error);
+            return;
+    }
+}
+
+bool configureLine(HANDLE h, std::int32_t baudRate, PortOpenFailure* why) {
+    if (baudRate <= 0) {
+        why->set(PortOpenProblem::RateRefused, PortOpenErrorSource::None, 0);
+        return false;
+    }
     DCB wanted{};
     wanted.DCBlength = sizeof(DCB);
-    if (!GetCommState(h, &wanted)) return false;  // not a serial device
+    if (!GetCommState(h, &wanted)) {
+        setSystemFailure(why, PortOpenProblem::NotSerialDevice, GetLastError());
+        return false;
+    }
     applyLineSettings(&wanted, baudRate);
-    if (!SetCommState(h, &wanted)) return false;
+    if (!SetCommState(h, &wanted)) {
+        setSystemFailure(why, PortOpenProblem::RateRefused, GetLastError());
+        return false;
+    }
     DCB actual{};
     actual.DCBlength = sizeof(DCB);
-    if (!GetCommState(h, &actual) || !lineSettingsTook(actual, wanted)) return false;
+    if (!GetCommState(h, &actual)) {
+        setSystemFailure(why, PortOpenProblem::SettingsNotKept, GetLastError());
+        return false;
+    }
+    if (!lineSettingsTook(actual, wanted)) {
+        why->set(PortOpenProblem::SettingsNotKept, PortOpenErrorSource::None, 0);
+        return false;
+    }
 
     COMMTIMEOUTS timeouts = timeoutsFor(kOpeningReadLimitMs);
-    if (!SetCommTimeouts(h, &timeouts)) return false;
+    if (!SetCommTimeouts(h, &timeouts)) {
+        setSystemFailure(why, PortOpenProblem::TimeoutsRefused, GetLastError());
+        return false;
+    }
     COMMTIMEOUTS held{};
-    return GetCommTimeouts(h, &held) && sameTimeouts(held, timeouts);
+    if (!GetCommTimeouts(h, &held) || !sameTimeouts(held, timeouts)) {
+        why->set(PortOpenProblem::TimeoutsRefused, PortOpenErrorSource::None, 0);
+        return false;
+    }
+    return true;
 }
 
 // Bytes the driver has received and no read has taken yet; 0 when it cannot tell. Also clears
@@ -129,15 +192,31 @@ bool writeAll(HANDLE h, const void* bytes, DWORD length) {
 
 }  // namespace
 
-bool SerialPort::open(const wchar_t* portName, std::int32_t baudRate) {
-    if (portName == nullptr) return false;
+bool SerialPort::open(const wchar_t* portName, std::int32_t baudRate, PortOpenFailure* failure) {
+    PortOpenFailure unused;
+    PortOpenFailure* why = failure != nullptr ? failure : &unused;
+    why->baudRate = baudRate;
+    if (portName == nullptr || *portName == L'\0') {
+        why->set(PortOpenProblem::BadName, PortOpenErrorSource::None, 0);
+        return false;
+    }
+    // The name as the user gave it, for the message.
+    char name[PortOpenFailure::kPortChars * 4];
+    if (WideCharToMultiByte(CP_UTF8, 0, portName, -1, name, static_cast<int>(sizeof name), nullptr,
+                            nullptr) == 0) {
+        std::snprintf(name, sizeof name, "%s", "(a name too long to show)");
+    }
+    setFailurePort(why, name);
     wchar_t path[kWindowsDevicePathChars];
     windowsDevicePath(portName, path);
 
     handle_ =
         CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (native(handle_) == INVALID_HANDLE_VALUE) return false;
-    if (!configureLine(native(handle_), baudRate)) {
+    if (native(handle_) == INVALID_HANDLE_VALUE) {
+        explainOpenError(GetLastError(), why);
+        return false;
+    }
+    if (!configureLine(native(handle_), baudRate, why)) {
         close();
         return false;
     }

@@ -21,6 +21,8 @@ bool runNoController(Session& s) {
     DeviceHandle handle = sentinel;
     KORVANE_EXPECT(s, KORVANE_PORT_OPEN_FAILED, s.api().Connect(L"COM300", 115200, &handle));
     if (handle != sentinel) s.fail("a failed Korvane_Connect wrote the handle");
+    // No handle came back: the message is kept for a null handle on this thread.
+    s.value("open_error", "%s", s.api().GetLastError(nullptr));
 
     // The port opens but stays silent: the probe has to give up on its own, which it can
     // only do if the read time-outs work on this platform.
@@ -28,6 +30,7 @@ bool runNoController(Session& s) {
     KORVANE_EXPECT(s, KORVANE_TIMEOUT, s.api().Connect(s.port(), 115200, &handle));
     s.value("probe_ms", "%lu", static_cast<unsigned long>(GetTickCount() - start));
     if (handle != sentinel) s.fail("a failed Korvane_Connect wrote the handle");
+    s.value("timeout_error", "%s", s.api().GetLastError(nullptr));
     return s.passed();
 }
 

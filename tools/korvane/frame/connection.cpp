@@ -18,6 +18,25 @@ std::string describeFailure(DeviceHandle handle, ResultCode result) {
     return text;
 }
 
+namespace {
+
+// Why the library could not open the port, from the message it keeps for this thread:
+// "Port open failed: <port>: <why>", where <port> is the name as given or, for a name that is
+// no path, the device under /dev/. The tool names the port its own way, so only <why> is
+// taken; "" when the library left no such message.
+std::string portOpenReason(const std::string& port) {
+    const std::string prefix = "Port open failed: ";
+    std::string message = Korvane_GetLastError(nullptr);
+    if (message.rfind(prefix, 0) != 0) return "";
+    message.erase(0, prefix.size());
+    for (const std::string& named : {port, "/dev/" + port}) {
+        if (message.rfind(named + ": ", 0) == 0) return message.substr(named.size() + 2);
+    }
+    return message;
+}
+
+}  // namespace
+
 Connection::~Connection() {
     if (handle_ != nullptr) Korvane_Disconnect(handle_);
 }
@@ -35,8 +54,10 @@ int Connection::open(const std::string& port, int baud) {
             handle_ = handle;
             return kExitOk;
         case KORVANE_PORT_OPEN_FAILED: {
-            console_.error("cannot open port " + portLabel(port) + portOpenProblem(port, baud) +
-                           " (result " + resultText(result) + ")");
+            const std::string reason = portOpenReason(port);
+            console_.error("cannot open port " + portLabel(port) +
+                           (reason.empty() ? "" : ": " + reason) + " (result " +
+                           resultText(result) + ")");
             const std::string advice = portOpenAdvice(port);
             if (!advice.empty()) console_.error(advice);
             return kExitPortOpen;

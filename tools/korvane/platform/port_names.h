@@ -14,10 +14,6 @@ std::string_view portHelpText();
 // ("ttyUSB0 (/dev/ttyUSB0)").
 std::string portLabel(const std::string& port);
 
-// Why opening the port may have failed, as far as the tool can tell from outside the
-// library: ": no such device", or the likely causes for a port that exists.
-std::string portOpenProblem(const std::string& port, int baud);
-
 // What the user can do about a port that failed to open, or "" when the tool knows nothing
 // to suggest (on Linux: how to join the group a port is open to).
 std::string portOpenAdvice(const std::string& port);

@@ -57,13 +57,6 @@ std::string portLabel(const std::string& port) {
     return path == port ? port : port + " (" + path + ")";
 }
 
-std::string portOpenProblem(const std::string& port, int baud) {
-    const std::string path = systemPath(port);
-    if (access(path.c_str(), F_OK) != 0) return ": no such device";
-    if (access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES) return ": permission denied";
-    return ": busy, not a serial device, or " + std::to_string(baud) + " baud refused";
-}
-
 std::string portOpenAdvice(const std::string& port) {
     const std::string path = systemPath(port);
     if (access(path.c_str(), F_OK) == 0 && access(path.c_str(), R_OK | W_OK) != 0 &&
