@@ -45,9 +45,11 @@ void checkRefusals(Session& s) {
     KORVANE_EXPECT(s, KORVANE_INVALID_HANDLE, api.GetDeviceUUID(nullptr, uuid, sizeof uuid));
     KORVANE_EXPECT(s, KORVANE_INVALID_HANDLE, api.Disconnect(nullptr));
 
+    // With no handle, the last error is this thread's last failed connect: the null out-pointer.
     const char* invalid = api.GetLastError(nullptr);
-    if (invalid == nullptr || std::strcmp(invalid, "Invalid handle") != 0) {
-        s.fail("Korvane_GetLastError(nullptr) is not \"Invalid handle\"");
+    if (invalid == nullptr ||
+        std::strcmp(invalid, "Invalid outHandle: null (accepted: a non-null pointer)") != 0) {
+        s.fail("Korvane_GetLastError(nullptr) does not name the connect's null outHandle");
     }
     if (state != -77 || count != -77 || feed != -7.0f || positions[0] != -7 || limits[0] != -7 ||
         second != nullptr || std::strcmp(uuid, "untouched") != 0) {

@@ -110,24 +110,9 @@ namespace Korvane
             int result = NativeMethods.Connect(portName, baudRate, out handle);
             if (result == 0) return new Controller(handle, portName, baudRate);
             if (handle != null) handle.Dispose();
-            // A failed connect hands out no handle, so there is no message to read.
-            string message;
-            switch ((KorvaneResult)result)
-            {
-                case KorvaneResult.PortOpenFailed:
-                    message = "Failed to open serial port " + portName;
-                    break;
-                case KorvaneResult.Timeout:
-                    message = "No response from a controller on " + portName +
-                              " within 3 s. Check connection and baud rate.";
-                    break;
-                case KorvaneResult.ResourceFailure:
-                    message = "Failed to allocate the connection";
-                    break;
-                default:
-                    message = null;
-                    break;
-            }
+            // A failed connect hands out no handle: the library keeps its message for this
+            // thread, which the null handle reads (the P/Invoke call ran on this thread too).
+            string message = NativeMethods.Utf8(NativeMethods.Korvane_GetLastError(IntPtr.Zero));
             throw KorvaneException.For((KorvaneResult)result, message, "Korvane_Connect",
                                        "portName");
         }

@@ -28,7 +28,8 @@ namespace Korvane.Tests
                 string missing = Path.Combine(sim.Directory, "no-such-port");
                 var e = Assert.Throws<KorvanePortOpenException>(() => Controller.Connect(missing));
                 AssertError(e, KorvaneResult.PortOpenFailed, "KORVANE_PORT_OPEN_FAILED",
-                            "Failed to open serial port " + missing, "Korvane_Connect");
+                            "Port open failed: " + missing + ": no such port (errno 2)",
+                            "Korvane_Connect");
                 Assert.IsInstanceOf<KorvaneException>(e);
                 using (Controller.Connect(sim.Link))
                 {
@@ -48,7 +49,7 @@ namespace Korvane.Tests
                     () => Controller.Connect(silent.Link));
                 Assert.That(clock.Elapsed.TotalSeconds, Is.InRange(2.5, 15.0));  // the 3 s probe
                 Assert.AreEqual(KorvaneResult.Timeout, e.Code);
-                StringAssert.StartsWith("No response from a controller on " + silent.Link,
+                StringAssert.StartsWith("Timeout waiting for a controller: no status report",
                                         e.LibraryMessage);
             }
             // Within connect's 3 s, beyond a query's 500 ms.
@@ -131,7 +132,8 @@ namespace Korvane.Tests
             {
                 var homing = Assert.Throws<KorvaneFirmwareException>(() => ctl.Home(Axis.Z));
                 AssertError(homing, KorvaneResult.FirmwareError, "KORVANE_FIRMWARE_ERROR",
-                            "Homing failed: alarm state", "Korvane_Home");
+                            "Homing failed: alarm state: ALARM:6 (homing failed: the cycle was reset)",
+                            "Korvane_Home");
                 Assert.AreEqual(MachineState.Alarm, ctl.GetState());
 
                 // In Alarm the controller refuses jogs with an error line of its own.
