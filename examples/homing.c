@@ -71,11 +71,13 @@ static int home(DeviceHandle device) {
 
     printf("homing all axes\n");
     fflush(stdout);
-    /* Holds the connection until the cycle is over: up to 30 s. */
+    /* Returns when the cycle is over: up to 30 s. Stops and status queries from other threads
+     * get through meanwhile. */
     result = Korvane_Home(device, KORVANE_AXIS_ALL);
     if (result == KORVANE_FIRMWARE_ERROR) {
         /* "Homing error: <the controller's line>" when it refused the cycle, or "Homing
-         * failed: alarm state" when the cycle ended in Alarm (a switch not found). */
+         * failed: alarm state: <the ALARM line>" when the cycle ended in Alarm (a switch not
+         * found); a listed number carries its meaning in brackets. */
         fprintf(stderr, "homing: the cycle did not complete (result %d): %s\n", (int)result,
                 Korvane_GetLastError(device));
         return 0;

@@ -317,8 +317,10 @@ check "velocity: nothing moves after Ctrl-C" same "$(tool_x "$port")" "$stopped_
 
 must "korvane-sim --homing-fails starts" start_sim failing --homing-fails --homing-ms 300
 run homing-fails 40 "$work/cmake-build/homing" "$work/failing"
+# The message quotes the simulator's alarm line, with its meaning in brackets after it.
 check "homing that ends in Alarm: exit 1 with the library's message" \
-    same "$status $err" "1 homing: the cycle did not complete (result 7): Homing failed: alarm state"
+    same "$status ${err% (*}" \
+    "1 homing: the cycle did not complete (result 7): Homing failed: alarm state: ALARM:6"
 
 # ---------------------------------------------------------------------------------------
 step "Bad input: one line on stderr, a non-zero exit, no hang"

@@ -337,7 +337,8 @@ namespace Korvane
         /// axis.</exception>
         /// <exception cref="KorvaneVelocityActiveException">Velocity mode runs.</exception>
         /// <exception cref="KorvaneFirmwareException">The controller refused it, or the cycle
-        /// ended in Alarm ("Homing failed: alarm state").</exception>
+        /// ended in Alarm ("Homing failed: alarm state", then the controller's ALARM line when one
+        /// came).</exception>
         /// <exception cref="KorvaneTimeoutException">Not over within 30 s.</exception>
         public void Home(Axis axis)
         {
