@@ -461,8 +461,9 @@ namespace Korvane
         }
 
         /// <summary>Calls <paramref name="call"/> with the raw handle and throws for a
-        /// non-zero result. <paramref name="range"/> says what the library's range test
-        /// refused, for its result 8, which comes without a message.</summary>
+        /// non-zero result, with the library's message. <paramref name="range"/> says what the
+        /// library's range test refused, for a result 8 from a library too old to leave a
+        /// message with it.</summary>
         private void Run(string function, Func<IntPtr, int> call, string parameter = null,
                          string range = null)
         {
@@ -472,16 +473,15 @@ namespace Korvane
                 if (result == 0) return;
                 KorvaneResult code = (KorvaneResult)result;
                 string message = null;
-                if (code == KorvaneResult.InvalidArgument)
-                {
-                    if (range != null) message = "Invalid argument: " + range;
-                }
-                else if (code != KorvaneResult.NotConnected && code != KorvaneResult.InvalidHandle)
+                if (code != KorvaneResult.NotConnected && code != KorvaneResult.InvalidHandle)
                 {
                     // Read now, on this thread and under the lease: the text belongs to the
                     // connection and is copied into a buffer of the calling thread.
                     message = NativeMethods.Utf8(NativeMethods.Korvane_GetLastError(lease.Pointer));
                 }
+                if (code == KorvaneResult.InvalidArgument && string.IsNullOrEmpty(message) &&
+                    range != null)
+                    message = "Invalid argument: " + range;
                 throw KorvaneException.For(code, message, function, parameter);
             }
         }

@@ -73,7 +73,7 @@ namespace Korvane.Tests
                 Assert.IsInstanceOf<ArgumentOutOfRangeException>(feed);
                 Assert.AreEqual("feed", feed.ParamName);
                 AssertError(feed, KorvaneResult.InvalidArgument, "KORVANE_INVALID_ARGUMENT",
-                            "Invalid argument: a feed must be at least 1 and below 2147483648",
+                            "Invalid feed: 0.5 (accepted: at least 1 and below 2147483648)",
                             "Korvane_JogRel");
                 Assert.AreEqual("feed", Assert.Throws<KorvaneInvalidArgumentException>(
                     () => ctl.JogAbsolute(Axis.X, 1f, 3e9f)).ParamName);
