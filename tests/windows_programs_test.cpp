@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <optional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -184,6 +186,7 @@ class MappedWinePorts {
                       device, "/f"});
         }
         restartServer();
+        awaitSerialComm();
     }
     ~MappedWinePorts() {
         for (const auto& [number, device] : ports_) {
@@ -206,6 +209,25 @@ class MappedWinePorts {
     void restartServer() const {
         wine_.runNative({"wineserver", "-k"}, "wineserver-kill", kTimeout);
         wine_.runNative({"wineserver", "-w"}, "wineserver-wait", kTimeout);
+    }
+    // The mount manager fills SERIALCOMM in its own time after the server has started: a
+    // program run before then finds no ports at all. So the first program after the restart
+    // asks the registry until every mapped port is there.
+    void awaitSerialComm() const {
+        std::string listed;
+        for (int attempt = 0; attempt < 60; ++attempt) {
+            const ProgramRun query =
+                wine_.runNative({"wine", "reg", "query", "HKLM\\HARDWARE\\DEVICEMAP\\SERIALCOMM"},
+                                "wine-reg-serialcomm", kTimeout);
+            listed = query.output;
+            const bool all = std::all_of(ports_.begin(), ports_.end(), [&](const auto& port) {
+                const std::regex name("\\bCOM" + std::to_string(port.first) + "\\b");
+                return std::regex_search(listed, name);
+            });
+            if (all) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+        ADD_FAILURE() << "Wine never listed the mapped ports in SERIALCOMM:\n" << listed;
     }
 
     const WineRunner& wine_;
