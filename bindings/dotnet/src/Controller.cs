@@ -40,8 +40,6 @@ namespace Korvane
         // The library reads reply lines of at most 255 characters: the UUID cannot be longer.
         private const int UuidBufferSize = 256;
 
-        private const string FeedRange = "a feed must be at least 1 and below 2147483648";
-
         private readonly KorvaneHandle handle;
 
         private Controller(KorvaneHandle handle, string portName, int baudRate)
@@ -234,7 +232,7 @@ namespace Korvane
             Finite(position, "position");
             Finite(feed, "feed");
             Run("Korvane_JogAbs", h => NativeMethods.Korvane_JogAbs(h, index, position, feed),
-                "feed", FeedRange);
+                "feed");
         }
 
         /// <summary>Jogs <paramref name="axis"/> by <paramref name="distance"/>
@@ -255,7 +253,7 @@ namespace Korvane
             Finite(distance, "distance");
             Finite(feed, "feed");
             Run("Korvane_JogRel", h => NativeMethods.Korvane_JogRel(h, index, distance, feed),
-                "feed", FeedRange);
+                "feed");
         }
 
         /// <summary>Sets the machine position of <paramref name="axis"/> without moving it
@@ -290,7 +288,7 @@ namespace Korvane
             Finite(acceleration, "acceleration");
             Run("Korvane_SetAcceleration",
                 h => NativeMethods.Korvane_SetAcceleration(h, index, acceleration),
-                "acceleration", "an acceleration must be greater than 0");
+                "acceleration");
         }
 
         /// <summary>Turns the soft limits of <paramref name="axis"/> on or off.</summary>
@@ -425,8 +423,7 @@ namespace Korvane
             int index = AxisIndex(axis);
             Finite(velocity, "velocity");
             Run("Korvane_VelocityStart",
-                h => NativeMethods.Korvane_VelocityStart(h, index, velocity), "velocity",
-                "a velocity's magnitude must be at least 0.1 and below 2147483648");
+                h => NativeMethods.Korvane_VelocityStart(h, index, velocity), "velocity");
         }
 
         /// <summary>Ends velocity mode: jog cancel at once, then waits until the machine is
@@ -461,11 +458,9 @@ namespace Korvane
         }
 
         /// <summary>Calls <paramref name="call"/> with the raw handle and throws for a
-        /// non-zero result, with the library's message. <paramref name="range"/> says what the
-        /// library's range test refused, for a result 8 from a library too old to leave a
-        /// message with it.</summary>
-        private void Run(string function, Func<IntPtr, int> call, string parameter = null,
-                         string range = null)
+        /// non-zero result, with the library's message; <paramref name="parameter"/> names the
+        /// argument that a result 8 refers to.</summary>
+        private void Run(string function, Func<IntPtr, int> call, string parameter = null)
         {
             using (KorvaneHandle.Lease lease = Lease(function))
             {
@@ -479,9 +474,6 @@ namespace Korvane
                     // connection and is copied into a buffer of the calling thread.
                     message = NativeMethods.Utf8(NativeMethods.Korvane_GetLastError(lease.Pointer));
                 }
-                if (code == KorvaneResult.InvalidArgument && string.IsNullOrEmpty(message) &&
-                    range != null)
-                    message = "Invalid argument: " + range;
                 throw KorvaneException.For(code, message, function, parameter);
             }
         }
